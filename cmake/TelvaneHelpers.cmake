@@ -12,11 +12,12 @@ function(telvane_add_subfolders)
   endforeach()
 endfunction()
 
-# telvane_add_tests(LIBS lib... [ENV VAR=VALUE...] [TIMEOUT seconds] [LABELS l...])
+# telvane_add_tests([QT] LIBS lib... [ENV VAR=VALUE...] [TIMEOUT seconds] [LABELS l...])
+# QT switches on moc for the tests and links Qt Test.
 # Makes one test program per *_test.cpp in the current folder, linked with
 # GoogleTest's main, and registers each with CTest under its folder's name.
 function(telvane_add_tests)
-  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;ENV;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT" "TIMEOUT" "LIBS;ENV;LABELS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -28,6 +29,10 @@ function(telvane_add_tests)
     get_filename_component(name ${src} NAME_WE)
     set(target ${area}_${name})
     add_executable(${target} ${src})
+    if(T_QT)
+      set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)
+      target_link_libraries(${target} PRIVATE Qt6::Test)
+    endif()
     target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
     target_compile_definitions(${target} PRIVATE
       TELVANE_TEST_FIXTURES="${PROJECT_SOURCE_DIR}/../shared/fixtures"
@@ -40,3 +45,4 @@ function(telvane_add_tests)
       LABELS "${area};${T_LABELS}")
   endforeach()
 endfunction()
+include(TelvaneLayer)
