@@ -17,6 +17,7 @@ PACKAGES=(
   libspandsp-dev libtiff-dev libtiff-tools ghostscript libcups2-dev
   # independent fax programs that the virtual fax line is checked against
   efax
+  xfonts-base  # glyph source of the fax font (resources/font)
 )
 
 missing=()
