@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/session/fax_port.h"
 
@@ -149,7 +150,8 @@ struct FaxSession {
   int state = 1;
 
   // Fax files.
-  std::unique_ptr<FaxFileReader> reader;   // the page being sent
+  std::unique_ptr<FaxFileReader> reader;       // the fax file being sent
+  std::unique_ptr<FaxFileReader> coverReader;  // an APF cover while it is sent
   std::unique_ptr<FaxFileWriter> writer;   // the fax being received
   std::unique_ptr<HeaderLineRenderer> renderer;
 
@@ -161,7 +163,8 @@ struct FaxSession {
   int pageResends = 0;
   int pageResendLimit = 2;
   bool safeMode = true;
-  int trainingSent = 0;
+  bool resendPage = false;          // RTN: the refused page goes again
+  std::vector<uint8_t> pendingOut;  // page bytes the output buffer had no room for
 
   // Receive session.
   bool oneFax = false;
