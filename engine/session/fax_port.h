@@ -1,25 +1,18 @@
 // What the fax engine needs of an open serial port: byte input and output,
 // line signals, software flow control, triggers (timers and output-buffer
 // watches, delivered to one handler) and the tick clock. The serial port
-// service provides an implementation; tests use a port on virtual time.
+// service's TSerialPort stands behind it (SerialFaxPort); tests may use
+// any implementation.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 
+#include "platform/clock/tick_clock.h"
+#include "platform/serial/serial_port.h"
+
 namespace tv {
-
-// Event codes delivered to the trigger handler.
-enum : int {
-  TriggerAvailMsg = 0x7E01,
-  TriggerDataMsg = 0x7E02,
-  TriggerTimerMsg = 0x7E03,
-  TriggerStatusMsg = 0x7E04,
-};
-
-// Status-watch kinds.
-enum : int { swModemStatus = 1, swOutputFree = 3, swOutputUsed = 4 };
 
 enum class FaxFlow { Off, Output, Input };
 

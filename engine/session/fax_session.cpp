@@ -42,8 +42,6 @@ void SetCapped(std::string& field, const std::string& value, size_t capacity) {
   field = value.substr(0, capacity);
 }
 
-long SecondsToTicks(long seconds) { return seconds * 182 / 10; }
-
 int CreateSendSession(std::unique_ptr<FaxSession>& session, const std::string& stationId,
                       FaxPort* port, FaxOwner* owner) {
   int rc = CreateSession(session, FaxDirection::Send, stationId, port, owner);
@@ -72,7 +70,7 @@ void SetModemInit(FaxSession& s, const std::string& init) {
 void SetDialPrefix(FaxSession& s, const std::string& prefix) {
   SetCapped(s.modem.dialPrefix, prefix, 40);
 }
-void SetDialWait(FaxSession& s, int seconds) { s.modem.dialWait = SecondsToTicks(seconds); }
+void SetDialWait(FaxSession& s, int seconds) { s.modem.dialWait = static_cast<long>(SecondsToTicks(seconds)); }
 void SetDialRetryWait(FaxSession& s, int seconds) {
   s.common.dialRetryWait = static_cast<int>(SecondsToTicks(seconds));
 }
@@ -122,8 +120,10 @@ void SetNormalBaud(FaxSession& s, int baud) { s.modem.normalBaud = baud; }
 void SetNextFax(FaxSession& s, const std::string& phone, const std::string& faxFile,
                 const std::string& coverFile) {
   SetCapped(s.common.phoneNumber, phone, 40);
-  SetCapped(s.common.faxFile, Upper(faxFile), 255);
-  SetCapped(s.common.coverFile, Upper(coverFile), 255);
+  // Paths are kept in their own letter case: on Linux an upper-cased path
+  // names another file. Comparisons of extensions ignore case instead.
+  SetCapped(s.common.faxFile, faxFile, 255);
+  SetCapped(s.common.coverFile, coverFile, 255);
 }
 
 void SetReceiveFileName(FaxSession& s, const std::string& name) {
@@ -170,9 +170,9 @@ int StartFaxSession(FaxSession& s, FaxPrepareProc prepare, FaxStepProc step) {
   c.availHandle = port->AvailTrigger();
   c.timeoutTimer = port->AddTimer();
   c.statusTimer = port->AddTimer();
-  c.outFreeWatch = port->AddStatusWatch(swOutputFree);
-  c.outUsedWatch = port->AddStatusWatch(swOutputUsed);
-  c.modemStatusWatch = port->AddStatusWatch(swModemStatus);
+  c.outFreeWatch = port->AddStatusWatch(stOutputFree);
+  c.outUsedWatch = port->AddStatusWatch(stOutputUsed);
+  c.modemStatusWatch = port->AddStatusWatch(stModemStatus);
   for (int handle : {c.availHandle, c.timeoutTimer, c.statusTimer, c.outFreeWatch,
                      c.outUsedWatch, c.modemStatusWatch}) {
     if (handle <= 0) {

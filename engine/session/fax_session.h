@@ -10,9 +10,6 @@
 
 namespace tv {
 
-// Seconds to 55 ms ticks (60 s = 1092 ticks).
-long SecondsToTicks(long seconds);
-
 // Sessions. The station id is cut to 20 characters.
 int CreateSendSession(std::unique_ptr<FaxSession>& session, const std::string& stationId,
                       FaxPort* port, FaxOwner* owner);
@@ -47,7 +44,7 @@ void SetConstantStatus(FaxSession& s, bool constant);
 void SetInitBaud(FaxSession& s, int baud);
 void SetNormalBaud(FaxSession& s, int baud);
 
-// The next fax to send (both file names in upper case).
+// The next fax to send.
 void SetNextFax(FaxSession& s, const std::string& phone, const std::string& faxFile,
                 const std::string& coverFile);
 void SetReceiveFileName(FaxSession& s, const std::string& name);

@@ -1,0 +1,272 @@
+#include "class1_line.h"
+
+#include "engine/class1/t30_frames.h"
+
+#include <algorithm>
+
+namespace tv::test {
+
+int Class1Line::ReadByte() {
+  if (input_.empty()) return -1;
+  int byte = input_.front();
+  input_.pop_front();
+  return byte;
+}
+
+void Class1Line::DiscardInput() { input_.clear(); }
+
+void Class1Line::SetSoftwareFlow(FaxFlow flow) {
+  flowChanges.push_back(flow == FaxFlow::Off ? "off" : flow == FaxFlow::Output ? "output" : "input");
+}
+
+int Class1Line::AddTimer() {
+  triggers_[nextHandle_] = Trigger{0, 0, false, 0};
+  return nextHandle_++;
+}
+
+int Class1Line::ArmTimer(int handle, long ticks, bool active) {
+  auto it = triggers_.find(handle);
+  if (it == triggers_.end()) return -5003;
+  it->second.armed = active;
+  it->second.due = now_ + ticks * 55;
+  return 0;
+}
+
+int Class1Line::AddStatusWatch(int kind) {
+  triggers_[nextHandle_] = Trigger{kind, 0, false, 0};
+  return nextHandle_++;
+}
+
+int Class1Line::ArmStatusWatch(int handle, int level, bool active) {
+  auto it = triggers_.find(handle);
+  if (it == triggers_.end()) return -5003;
+  it->second.level = level;
+  it->second.armed = active;
+  return 0;
+}
+
+int Class1Line::DropTrigger(int handle) { return triggers_.erase(handle) ? 0 : -5003; }
+
+void Class1Line::ReplyBytes(const std::vector<uint8_t>& bytes, int64_t delayMs) {
+  int64_t at = std::max(now_, lastReplyAt_) + delayMs;
+  lastReplyAt_ = at;
+  scheduled_.emplace(at, bytes);
+}
+
+void Class1Line::Reply(const std::string& text, int64_t delayMs) {
+  std::string framed = "\r\n" + text + "\r\n";
+  ReplyBytes(std::vector<uint8_t>(framed.begin(), framed.end()), delayMs);
+}
+
+void Class1Line::ReplyFrame(uint8_t control, bool final, const std::vector<uint8_t>& info) {
+  Reply("CONNECT", 300);
+  std::vector<uint8_t> frame = EncodeFrame(control, final, info);
+  frame.insert(frame.end() - 2, {0x5A, 0xA5});  // the FCS octets a modem passes on
+  ReplyBytes(frame, 100);
+  Reply("OK", 10);
+}
+
+void Class1Line::TakeDue() {
+  while (!scheduled_.empty() && scheduled_.begin()->first <= now_) {
+    const auto& bytes = scheduled_.begin()->second;
+    input_.insert(input_.end(), bytes.begin(), bytes.end());
+    scheduled_.erase(scheduled_.begin());
+  }
+}
+
+bool Class1Line::RunUntil(const std::function<bool()>& done, int64_t limitMs) {
+  while (!done()) {
+    if (now_ > limitMs) return false;
+    TakeDue();
+    if (handler_ && !suspended_) {
+      bool ran = false;
+      if (!input_.empty()) {
+        handler_(TriggerAvailMsg, 1);
+        ran = true;
+      }
+      for (auto& [handle, t] : triggers_) {
+        if (!t.armed || !handler_) continue;
+        bool fire = t.kind == 0 ? t.due <= now_
+                    : t.kind == stOutputFree ? OutputRoom() >= t.level
+                    : t.kind == stOutputUsed ? OutputQueued() <= t.level
+                                             : false;
+        if (!fire) continue;
+        t.armed = false;
+        handler_(t.kind == 0 ? TriggerTimerMsg : TriggerStatusMsg, handle);
+        ran = true;
+        break;  // the handler may have changed the triggers
+      }
+      if (ran) continue;
+    }
+    // Nothing to deliver: move time to the next event.
+    int64_t next = limitMs + 1;
+    if (!scheduled_.empty()) next = std::min(next, scheduled_.begin()->first);
+    for (auto& [handle, t] : triggers_)
+      if (t.armed && t.kind == 0) next = std::min(next, t.due);
+    if (!handler_ && scheduled_.empty()) return done();
+    now_ = std::max(now_ + 1, next);
+  }
+  return true;
+}
+
+int Class1Line::WriteBlock(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t byte = data[i];
+    switch (mode_) {
+      case Mode::Command:
+        if (byte == '\r') {
+          std::string command = line_;
+          line_.clear();
+          command.erase(0, command.find_first_not_of(' ') == std::string::npos
+                               ? command.size()
+                               : command.find_first_not_of(' '));
+          if (!command.empty()) Command(command);
+        } else if (byte != '\n') {
+          line_.push_back(static_cast<char>(byte));
+        }
+        break;
+      case Mode::FrameOut:
+      case Mode::DataOut:
+        if (dle_) {
+          dle_ = false;
+          if (byte == 0x03) {
+            if (mode_ == Mode::FrameOut) FrameDone();
+            else DataDone();
+            break;
+          }
+          data_.push_back(byte);
+        } else if (byte == 0x10) {
+          dle_ = true;
+        } else {
+          data_.push_back(byte);
+        }
+        break;
+    }
+  }
+  return 0;
+}
+
+void Class1Line::Command(const std::string& command) {
+  commands.push_back(command);
+  ++taken_;
+  if (remote_.silentAfter && taken_ > remote_.silentAfter) return;
+  if (command == "AT+FCLASS=1") {
+    Reply(remote_.fclassError ? "ERROR" : "OK");
+  } else if (command == "AT+FCLASS=?") {
+    Reply("0,1");
+    Reply("OK", 5);
+  } else if (command == "AT+FTM=?" || command == "AT+FRM=?") {
+    Reply(remote_.modulations);
+    Reply("OK", 5);
+  } else if (command.rfind("ATD", 0) == 0) {
+    int dial = dials++;
+    if (dial < static_cast<int>(remote_.dialResults.size()) && !remote_.dialResults[dial].empty()) {
+      Reply(remote_.dialResults[dial], 2000);
+      return;
+    }
+    next_ = Next::Csi;
+    ReplyFrame(fcfCSI, false, StationIdField(remote_.csi));
+    next_ = Next::Dis;
+  } else if (command == "AT+FRH=3") {
+    AnswerFrh();
+  } else if (command == "AT+FTH=3") {
+    Reply("CONNECT", 300);
+    mode_ = Mode::FrameOut;
+    data_.clear();
+  } else if (command.rfind("AT+FTM=", 0) == 0) {
+    ftm_ = command.substr(7);
+    Reply("CONNECT", 300);
+    mode_ = Mode::DataOut;
+    data_.clear();
+  } else {
+    Reply("OK");
+  }
+}
+
+void Class1Line::AnswerFrh() {
+  switch (next_) {
+    case Next::Dis:
+      if (remote_.dcnAtStart) {
+        ReplyFrame(fcfDCN & 0xFE, true, {});
+      } else {
+        ReplyFrame(fcfDIS, true, {0x00, remote_.disA, remote_.disB, 0x00});
+      }
+      next_ = Next::Nothing;
+      break;
+    case Next::Training:
+      ReplyFrame(trainingGood_ ? fcfCFR : fcfFTT, true, {});
+      next_ = Next::Nothing;
+      break;
+    case Next::PostPage: {
+      std::string answer = postPages_ < static_cast<int>(remote_.postPage.size())
+                               ? remote_.postPage[postPages_]
+                               : "MCF";
+      ++postPages_;
+      next_ = Next::Nothing;
+      if (answer == "MCF") ReplyFrame(fcfMCF, true, {});
+      else if (answer == "RTN") ReplyFrame(fcfRTN, true, {});
+      else if (answer == "RTP") ReplyFrame(fcfRTP, true, {});
+      else if (answer == "DCN") ReplyFrame(fcfDCN & 0xFE, true, {});
+      else if (answer == "ERROR") Reply("ERROR", 500);
+      break;  // silence: nothing at all
+    }
+    default:
+      break;
+  }
+}
+
+void Class1Line::FrameDone() {
+  SentFrame frame;
+  if (data_.size() >= 3) {
+    frame.final = (data_[1] & 0x10) != 0;
+    frame.control = data_[2];
+    frame.info.assign(data_.begin() + 3, data_.end());
+  }
+  frames.push_back(frame);
+  data_.clear();
+  if (!frame.final) {
+    Reply("CONNECT", 20);
+    return;
+  }
+  mode_ = Mode::Command;
+  Reply("OK", 80);
+  switch (frame.control & 0xFE) {
+    case fcfDCS & 0xFE:
+      next_ = Next::Nothing;
+      expectTraining_ = true;
+      break;
+    case fcfMPS & 0xFE:
+    case fcfEOP & 0xFE:
+      next_ = Next::PostPage;
+      break;
+    default:
+      break;
+  }
+}
+
+void Class1Line::DataDone() {
+  mode_ = Mode::Command;
+  bool training = expectTraining_;
+  expectTraining_ = false;
+  int rate = 2400;
+  if (ftm_ == "48") rate = 4800;
+  else if (ftm_ == "72") rate = 7200;
+  else if (ftm_ == "96") rate = 9600;
+  else if (ftm_ == "121") rate = 12000;
+  else if (ftm_ == "145") rate = 14400;
+  int64_t sendMs = static_cast<int64_t>(data_.size()) * 8000 / rate;
+  if (training) {
+    trainingLengths.push_back(static_cast<int>(data_.size()));
+    trainingGood_ = trainings_ >= remote_.ftt;
+    ++trainings_;
+    next_ = Next::Training;
+  } else {
+    pages.push_back(data_);
+    modulationsUsed.push_back(ftm_);
+    next_ = Next::Nothing;
+  }
+  data_.clear();
+  Reply("OK", sendMs + 50);
+}
+
+}  // namespace tv::test
