@@ -333,10 +333,14 @@ void TMainScreen::FormCreate() {
   faxGrid_->setModel(faxModel_);
   recFaxGrid_->setModel(recModel_);
   for (auto [grid, model] : {std::pair{faxGrid_, faxModel_}, std::pair{recFaxGrid_, recModel_}}) {
+    // A column is as wide as its display width in characters, and at least
+    // as wide as its label.
     const int charWidth = grid->fontMetrics().averageCharWidth();
+    const QFontMetrics header(grid->horizontalHeader()->font());
     for (int c = 0; c < model->columnCount(); ++c) {
-      const int width = model->Columns()[static_cast<size_t>(c)].width;
-      grid->setColumnWidth(c, width * charWidth + 10);
+      const TGridColumn& column = model->Columns()[static_cast<size_t>(c)];
+      grid->setColumnWidth(c, std::max(column.width * charWidth + 10,
+                                       header.horizontalAdvance(column.label) + 16));
     }
     TFaxTableModel* m = model;
     QTableView* g = grid;
