@@ -270,3 +270,127 @@ void Class1Line::DataDone() {
 }
 
 }  // namespace tv::test
+
+namespace tv::test {
+
+void Class1Caller::Ring() {
+  for (int i = 0; i < sender_.rings + 2; ++i) Reply(sender_.ringResult, 3000);
+}
+
+void Class1Caller::SendDcs() {
+  uint8_t rate = sender_.dcsRates[std::min(attempt_, sender_.dcsRates.size() - 1)];
+  ReplyFrame(fcfDCS, true, {0x00, static_cast<uint8_t>((sender_.fine ? 0x42 : 0x02) | rate), 0x88, 0x00});
+}
+
+void Class1Caller::SendPage() {
+  Reply("CONNECT", 300);
+  if (static_cast<int>(page_) == sender_.stopInPage) {
+    ReplyBytes({0x00, 0x80}, 100);
+    return;
+  }
+  std::vector<uint8_t> data;
+  for (uint8_t b : sender_.pages[page_]) {
+    data.push_back(b);
+    if (b == 0x10) data.push_back(0x10);
+  }
+  data.push_back(0x10);
+  data.push_back(0x03);
+  ReplyBytes(data, 500);
+  Reply("NO CARRIER", 20);
+  step_ = Step::PostPage;
+}
+
+void Class1Caller::Command(const std::string& command) {
+  commands.push_back(command);
+  if (command == "ATA") {
+    scheduled_.clear();
+    Reply("CONNECT", 3000);
+    mode_ = Mode::FrameOut;
+    data_.clear();
+  } else if (command == "AT+FRH=3") {
+    switch (step_) {
+      case Step::Tsi:
+        ReplyFrame(fcfTSI, false, StationIdField(sender_.tsi));
+        step_ = Step::Dcs;
+        break;
+      case Step::Dcs:
+        SendDcs();
+        step_ = Step::Training;
+        break;
+      case Step::PostPage: {
+        bool more = page_ + 1 < sender_.pages.size();
+        ReplyFrame(more ? fcfMPS : fcfEOP, true, {});
+        break;
+      }
+      case Step::Dcn:
+        ReplyFrame(fcfDCN, true, {});
+        step_ = Step::Done;
+        break;
+      default:
+        break;
+    }
+  } else if (command == "AT+FRM=?" || command == "AT+FTM=?") {
+    Reply(remote_.modulations);
+    Reply("OK", 5);
+  } else if (command.rfind("AT+FRM=", 0) == 0) {
+    modulationsUsed.push_back(command.substr(7));
+    if (step_ == Step::Training) {
+      Reply("CONNECT", 300);
+      std::vector<uint8_t> tcf(1000, 0);
+      if (static_cast<int>(attempt_) < sender_.badTrainings)
+        for (size_t i = 0; i < tcf.size(); i += 5) tcf[i] = 0xFF;
+      tcf.push_back(0x10);
+      tcf.push_back(0x03);
+      ReplyBytes(tcf, 1500);
+      Reply("NO CARRIER", 20);
+    } else if (step_ == Step::Page) {
+      SendPage();
+    }
+  } else if (command == "AT+FTH=3") {
+    Reply("CONNECT", 300);
+    mode_ = Mode::FrameOut;
+    data_.clear();
+  } else {
+    Reply("OK");
+  }
+}
+
+void Class1Caller::FrameDone() {
+  SentFrame frame;
+  if (data_.size() >= 3) {
+    frame.final = (data_[1] & 0x10) != 0;
+    frame.control = data_[2];
+    frame.info.assign(data_.begin() + 3, data_.end());
+  }
+  frames.push_back(frame);
+  data_.clear();
+  if (!frame.final) {
+    Reply("CONNECT", 20);
+    return;
+  }
+  mode_ = Mode::Command;
+  Reply("OK", 80);
+  switch (frame.control) {
+    case fcfCFR:
+      trainingVerdicts.push_back(1);
+      step_ = Step::Page;
+      break;
+    case fcfFTT:
+      trainingVerdicts.push_back(0);
+      ++attempt_;
+      step_ = Step::Dcs;
+      break;
+    case fcfMCF:
+      if (page_ + 1 < sender_.pages.size()) {
+        ++page_;
+        step_ = Step::Page;
+      } else {
+        step_ = sender_.dcnAfterEop ? Step::Dcn : Step::Done;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace tv::test

@@ -45,6 +45,7 @@ struct SentFrame {
 class Class1Line : public FaxPort {
  public:
   explicit Class1Line(Class1Remote remote) : remote_(std::move(remote)) {}
+  ~Class1Line() override = default;
 
   // Runs events until done() or the virtual time limit.
   bool RunUntil(const std::function<bool()>& done, int64_t limitMs = 600000);
@@ -86,7 +87,7 @@ class Class1Line : public FaxPort {
   uint64_t Ticks() override { return static_cast<uint64_t>(now_ / 55); }
   void Delay(int ms) override { now_ += ms; }
 
- private:
+ protected:
   enum class Mode { Command, FrameOut, DataOut };
   struct Trigger { int kind = 0; int level = 0; bool armed = false; int64_t due = 0; };
 
@@ -94,9 +95,9 @@ class Class1Line : public FaxPort {
   void ReplyBytes(const std::vector<uint8_t>& bytes, int64_t delayMs = 30);
   void ReplyFrame(uint8_t control, bool final, const std::vector<uint8_t>& info);
   void TakeDue();
-  void Command(const std::string& command);
-  void FrameDone();
-  void DataDone();
+  virtual void Command(const std::string& command);
+  virtual void FrameDone();
+  virtual void DataDone();
   void AnswerFrh();
 
   Class1Remote remote_;
@@ -121,6 +122,48 @@ class Class1Line : public FaxPort {
   int taken_ = 0;
   bool trainingGood_ = false;
   bool expectTraining_ = false;
+};
+
+}  // namespace tv::test
+
+namespace tv::test {
+
+// A far end that calls: the modem rings, and after ATA the far end sends
+// its pages.
+struct Class1Sender {
+  int rings = 2;
+  std::string tsi = "CALLER 9";
+  // DCS rate bits per training attempt (the far end steps down on FTT).
+  std::vector<uint8_t> dcsRates = {0x04};
+  bool fine = false;
+  int badTrainings = 0;  // trainings sent with 20 % non-zero octets
+  std::vector<std::vector<uint8_t>> pages = {{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00}};
+  bool dcnAfterEop = true;
+  int stopInPage = -1;  // the far end falls silent in this page
+  std::string ringResult = "RING";  // what the modem reports while ringing
+};
+
+class Class1Caller : public Class1Line {
+ public:
+  explicit Class1Caller(Class1Sender sender)
+      : Class1Line(Class1Remote{}), sender_(std::move(sender)) {}
+  // Starts the rings (after the engine has set up the modem).
+  void Ring();
+
+  std::vector<int> trainingVerdicts;  // 1 CFR, 0 FTT
+
+ protected:
+  void Command(const std::string& command) override;
+  void FrameDone() override;
+  void DataDone() override {}
+
+ private:
+  void SendDcs();
+  void SendPage();
+  Class1Sender sender_;
+  size_t attempt_ = 0;
+  size_t page_ = 0;
+  enum class Step { Tsi, Dcs, Training, Page, PostPage, Dcn, Done } step_ = Step::Tsi;
 };
 
 }  // namespace tv::test
