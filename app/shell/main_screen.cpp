@@ -677,59 +677,34 @@ void TMainScreen::mnuShowArchivesClick() {
   SetButtons();
 }
 
-void TMainScreen::CheckSortItem(QMenu*, QAction* item) { item->setChecked(true); }
-
-void TMainScreen::mnuDateSentClick() {
+void TMainScreen::SelectSortOrder(bool incoming, const char* tag, QAction* item) {
+  XbaseTable& table = incoming ? recTable_ : faxTable_;
+  QMenu* menu = incoming ? recSortMenu_ : faxSortMenu_;
+  if (incoming && faxInProgress_) {
+    // Not while a fax arrives: the tick goes back to the order in use.
+    QApplication::beep();
+    for (QAction* other : menu->actions()) {
+      const char* shown = other == mnuSortFrom_ ? "FROM" : "DATETIME";
+      if (table.IsOpen() && table.CurrentOrder() == table.OrderNumberOf(shown)) {
+        other->setChecked(true);
+      }
+    }
+    return;
+  }
   try {
-    faxTable_.SetOrderByNumber(faxTable_.OrderNumberOf("DATESENT"));
+    table.SetOrderByNumber(table.OrderNumberOf(tag));
   } catch (const ETvException&) {
   }
-  CheckSortItem(faxSortMenu_, mnuDateSent_);
+  item->setChecked(true);
 }
 
-void TMainScreen::mnuSubjectClick() {
-  try {
-    faxTable_.SetOrderByNumber(faxTable_.OrderNumberOf("SUBJECT"));
-  } catch (const ETvException&) {
-  }
-  CheckSortItem(faxSortMenu_, mnuSubject_);
-}
-
-void TMainScreen::mnuRecipientClick() {
-  try {
-    faxTable_.SetOrderByNumber(faxTable_.OrderNumberOf("RECIPIENT"));
-  } catch (const ETvException&) {
-  }
-  CheckSortItem(faxSortMenu_, mnuRecipient_);
-}
-
+void TMainScreen::mnuDateSentClick() { SelectSortOrder(false, "DATESENT", mnuDateSent_); }
+void TMainScreen::mnuSubjectClick() { SelectSortOrder(false, "SUBJECT", mnuSubject_); }
+void TMainScreen::mnuRecipientClick() { SelectSortOrder(false, "RECIPIENT", mnuRecipient_); }
 void TMainScreen::mnuSortDateReceivedClick() {
-  if (faxInProgress_) {
-    QApplication::beep();
-    mnuSortFrom_->setChecked(recTable_.IsOpen() &&
-                             recTable_.CurrentOrder() == recTable_.OrderNumberOf("FROM"));
-    return;
-  }
-  try {
-    recTable_.SetOrderByNumber(recTable_.OrderNumberOf("DATETIME"));
-  } catch (const ETvException&) {
-  }
-  CheckSortItem(recSortMenu_, mnuSortDateReceived_);
+  SelectSortOrder(true, "DATETIME", mnuSortDateReceived_);
 }
-
-void TMainScreen::mnuSortFromClick() {
-  if (faxInProgress_) {
-    QApplication::beep();
-    mnuSortDateReceived_->setChecked(recTable_.IsOpen() && recTable_.CurrentOrder() !=
-                                                               recTable_.OrderNumberOf("FROM"));
-    return;
-  }
-  try {
-    recTable_.SetOrderByNumber(recTable_.OrderNumberOf("FROM"));
-  } catch (const ETvException&) {
-  }
-  CheckSortItem(recSortMenu_, mnuSortFrom_);
-}
+void TMainScreen::mnuSortFromClick() { SelectSortOrder(true, "FROM", mnuSortFrom_); }
 
 void TMainScreen::Contents1Click() { ShowHelpTopic(1009, this); }
 void TMainScreen::TroubleshootingTips1Click() { ShowHelpTopic(1032, this); }

@@ -113,7 +113,8 @@ class TMainScreen : public QMainWindow {
   void ApplyHints();
   void PostCloseRequest();
   void SyncGridToTable(QTableView* grid, TFaxTableModel* model);
-  void CheckSortItem(QMenu* menu, QAction* item);
+  // Selects a tag's order on a table and ticks its sort item.
+  void SelectSortOrder(bool incoming, const char* tag, QAction* item);
   bool IsEmpty(const TFaxTableModel* model) const;
 
   XbaseTable faxTable_;

@@ -58,8 +58,9 @@ fs::path ShippedFolder(const char* name) {
 
 }  // namespace
 
-fs::path SendFolder() { return AppFolder() / "SEND"; }
-fs::path ReceiveFolder() { return AppFolder() / "RECEIVE"; }
+// An existing folder of the name in another letter case is the same folder.
+fs::path SendFolder() { return FindFileNoCase(AppFolder(), "SEND"); }
+fs::path ReceiveFolder() { return FindFileNoCase(AppFolder(), "RECEIVE"); }
 
 fs::path CoversFolder() {
   std::error_code ec;

@@ -9,9 +9,10 @@
 
 namespace tv {
 
-// AppFolder() / "SEND": bodies and covers of outgoing faxes, hand-over files.
+// AppFolder() / "SEND": bodies and covers of outgoing faxes, hand-over files
+// (a folder "send" or "Send" that exists already is used as it is).
 std::filesystem::path SendFolder();
-// AppFolder() / "RECEIVE": received faxes.
+// AppFolder() / "RECEIVE": received faxes (found whatever its letter case).
 std::filesystem::path ReceiveFolder();
 // AppFolder() / "Covers" when it exists, else the installed cover templates
 // (<prefix>/share/telvane/Covers), else the source tree's resources/covers.

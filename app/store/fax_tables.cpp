@@ -34,7 +34,12 @@ bool OpenStoreTable(XbaseTable& table, const TTableSchema& schema, bool exclusiv
   try {
     // An index file the engine could not read was set aside: it is missing
     // now, and its tags are built afresh from the rows.
-    if (!FileExistsNoCase(folder, BaseName(schema) + ".CDX")) CreateStoreTags(table, schema);
+    if (!FileExistsNoCase(folder, BaseName(schema) + ".CDX")) {
+      CreateStoreTags(table, schema);
+      // Building a tag selects it; the list is shown in its first order (the
+      // one its sort menu has ticked), not in the last tag built.
+      table.SetOrderByNumber(1);
+    }
     after();
   } catch (const ETvException&) {
     // The table is open; a later step's error leaves it as it is.

@@ -57,7 +57,8 @@ void CreateStoreTags(XbaseTable& table, const TTableSchema& schema);
 
 // Opens a store table: creates it when missing, opens it (exclusively or
 // shared), builds every tag when the whole index file is missing (also when
-// the engine set an unreadable one aside) and applies the table's filter:
+// the engine set an unreadable one aside; the first tag's order is then
+// selected) and applies the table's filter:
 // outgoing: first row and the archive filter; received: ".not. deleted()";
 // phone book: the NAME order and ".not. deleted()". False when the table
 // cannot be created, closed or opened; once it is open, an error of a later

@@ -241,6 +241,25 @@ TEST_F(MainScreenTest, GridSelectionMovesTheCurrentRow) {
   EXPECT_EQ(grid->currentIndex().row(), 0);
 }
 
+TEST_F(MainScreenTest, SortItemsSelectTagOrders) {
+  SeedReceived({{{"FROM", "ACME"}, {"ARCHIVED", "F"}}, {{"FROM", "zeta"}, {"ARCHIVED", "F"}}});
+  tv::TMainScreen& s = Start();
+  EXPECT_EQ(s.FaxTable().CurrentOrder(), 0);  // empty outgoing view: physical order
+  EXPECT_EQ(s.RecTable().CurrentOrder(), s.RecTable().OrderNumberOf("DATETIME"));
+  Item("mnuSortFrom")->trigger();
+  EXPECT_EQ(s.RecTable().CurrentOrder(), s.RecTable().OrderNumberOf("FROM"));
+  EXPECT_EQ(s.RecModel()->data(s.RecModel()->index(0, 2), Qt::DisplayRole).toString(), "zeta");
+  // While a fax arrives the incoming order stays and its tick with it.
+  s.SetFaxInProgress(true);
+  Item("mnuSortDateReceived")->trigger();
+  EXPECT_EQ(s.RecTable().CurrentOrder(), s.RecTable().OrderNumberOf("FROM"));
+  EXPECT_TRUE(Item("mnuSortFrom")->isChecked());
+  EXPECT_FALSE(Item("mnuSortDateReceived")->isChecked());
+  s.SetFaxInProgress(false);
+  Item("mnuSortDateReceived")->trigger();
+  EXPECT_EQ(s.RecTable().CurrentOrder(), s.RecTable().OrderNumberOf("DATETIME"));
+}
+
 TEST_F(MainScreenTest, HintsSwitchOffAndAreStored) {
   tv::TMainScreen& s = Start();
   EXPECT_TRUE(s.HintsShown());

@@ -137,6 +137,8 @@ TEST_F(FaxFilesTest, ForceFolder) {
 TEST_F(FaxFilesTest, FoldersAndArchiveFilter) {
   EXPECT_EQ(tv::SendFolder(), home_ / "SEND");
   EXPECT_EQ(tv::ReceiveFolder(), home_ / "RECEIVE");
+  fs::create_directories(home_ / "receive");
+  EXPECT_EQ(tv::ReceiveFolder(), home_ / "receive");
   EXPECT_EQ(tv::ArchiveFilter(), ".not. archived");
   fs::create_directories(home_ / "covers");
   EXPECT_EQ(tv::CoversFolder(), home_ / "covers");

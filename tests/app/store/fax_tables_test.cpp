@@ -121,6 +121,7 @@ TEST_F(FaxTablesTest, MissingIndexIsRebuiltAndAnIncompleteOneIsLeftAlone) {
     tv::XbaseTable out;
     ASSERT_TRUE(tv::OpenOutgoingTable(out));
     EXPECT_EQ(out.TagCount(), 5);
+    EXPECT_EQ(out.CurrentOrder(), 1);  // the date order, not the last tag built
     EXPECT_EQ(out.FilterCount(), 2);
     EXPECT_TRUE(out.VerifyIndex().empty());
   }
