@@ -1,10 +1,13 @@
 #include "engine/files/header_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 
 #include "engine/files/fax_files.h"
 #include "engine/session/fax_records.h"
+#include "images/text/fax_text.h"
+#include "platform/core/error_codes.h"
 
 namespace tv {
 
@@ -59,6 +62,42 @@ HeaderValues HeaderValuesFor(const FaxSession& s) {
   return v;
 }
 
-std::unique_ptr<HeaderLineRenderer> CreateHeaderLineRenderer() { return nullptr; }
+namespace {
+
+// Draws with the fax font through a text converter: one raster line per
+// glyph row, each coded as the converter codes lines.
+class FontRenderer : public HeaderLineRenderer {
+ public:
+  explicit FontRenderer(std::unique_ptr<FaxConvertData> cvt) : cvt_(std::move(cvt)) {}
+
+  int Render(const std::string& text, int heightCode, bool fine,
+             std::vector<std::vector<uint8_t>>& codedRows) override {
+    codedRows.clear();
+    int rc = LoadFaxFont(*cvt_, "", heightCode, fine);
+    if (rc != ecOK) return rc;
+    const FaxTextData* data = TextDataOf(*cvt_);
+    if (!data) return ecBadArgument;
+    std::string codes = TextLineToFontCodes(text);
+    std::vector<uint8_t> raster(kRasterBufferSize);
+    for (int row = 1; row <= data->metrics.rows; ++row) {
+      std::fill(raster.begin(), raster.end(), 0);
+      RenderTextRow(*cvt_, codes, row, raster.data());
+      int n = EncodeFaxLine(*cvt_, raster.data());
+      codedRows.emplace_back(cvt_->codeBuffer.get(), cvt_->codeBuffer.get() + n);
+    }
+    return ecOK;
+  }
+
+ private:
+  std::unique_ptr<FaxConvertData> cvt_;
+};
+
+}  // namespace
+
+std::unique_ptr<HeaderLineRenderer> CreateHeaderLineRenderer() {
+  std::unique_ptr<FaxConvertData> cvt;
+  if (CreateTextConverter(cvt) != ecOK) return nullptr;
+  return std::make_unique<FontRenderer>(std::move(cvt));
+}
 
 }  // namespace tv

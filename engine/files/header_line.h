@@ -41,8 +41,7 @@ class HeaderLineRenderer {
                      std::vector<std::vector<uint8_t>>& codedRows) = 0;
 };
 
-// The renderer made with the fax font; null while the fax font is not
-// available in this build.
+// The renderer made with the fax font; null when memory is short.
 std::unique_ptr<HeaderLineRenderer> CreateHeaderLineRenderer();
 
 }  // namespace tv

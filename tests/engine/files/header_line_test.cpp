@@ -76,3 +76,29 @@ TEST(ReceiveNames, CounterAndDateRules) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(HeaderLine, RendersOneCodedLinePerGlyphRow) {
+  auto renderer = CreateHeaderLineRenderer();
+  ASSERT_TRUE(renderer);
+  struct Case { int height; bool fine; size_t rows; };
+  const Case cases[] = {{16, false, 8}, {16, true, 16}, {48, false, 16}, {48, true, 32}};
+  for (const Case& c : cases) {
+    std::vector<std::vector<uint8_t>> rows;
+    ASSERT_EQ(0, renderer->Render("Page 1 of 2", c.height, c.fine, rows));
+    ASSERT_EQ(c.rows, rows.size()) << c.height << " " << c.fine;
+    bool anyBlack = false;
+    for (const auto& row : rows) {
+      ASSERT_GE(row.size(), 4u);
+      EXPECT_EQ(0x00, row[0]);  // each line starts with a byte-aligned EOL
+      EXPECT_EQ(0x80, row[1]);
+      if (row.size() > 6) anyBlack = true;  // more than the all-white code
+    }
+    EXPECT_TRUE(anyBlack);
+  }
+}
+
+}  // namespace
+}  // namespace tv

@@ -173,6 +173,20 @@ TEST_F(TransmitFixture, MorePagesGoWithMpsAndSoftwareFlowOnlyDuringData) {
   EXPECT_EQ(expected, line->flowChanges);
 }
 
+TEST_F(TransmitFixture, TheHeaderLineGoesOnTopOfEveryPage) {
+  owner.faxFiles = {WriteApf(dir / "TWO.APF", {0, 0})};
+  Start(Class1Remote{}, 9600, [](FaxSession& s) { SetHeaderLine(s, "$I page $P of $N"); });
+  EXPECT_EQ(0, owner.finishCode);
+  ASSERT_EQ(2u, line->pages.size());
+  for (uint8_t page = 1; page <= 2; ++page) {
+    const std::vector<uint8_t>& sent = line->pages[page - 1];
+    size_t fileStart = sent.size() - FilePart(sent, page).size();
+    // 8 white lines, the fill, then 8 rows of text with black runs.
+    ASSERT_GT(fileStart, 8u * 6 + 8 * 8) << int(page);
+    EXPECT_NE(line->pages[0], line->pages[1]);
+  }
+}
+
 TEST_F(TransmitFixture, DialFailuresEndWithTheirCodes) {
   struct Case { const char* result; int code; };
   const Case cases[] = {{"VOICE", ecFaxVoiceCall}, {"NO DIALTONE", ecFaxNoDialTone},
