@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <memory>
 
 #include "app/shell/main_screen.h"
 #include "app/shell/resources.h"
@@ -33,16 +34,32 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   QApplication::processEvents();
 
-  tv::TMainScreen screen;
-  QObject::connect(&screen, &tv::TMainScreen::Closed, &app, &QApplication::quit,
-                   Qt::QueuedConnection);
-  QObject::connect(&instance, &tv::TSingleInstance::ShowRequested, &screen, [&screen] {
-    if (screen.isMinimized()) screen.showNormal();
-    screen.show();
-    screen.raise();
-    screen.activateWindow();
+  // Signals are turned into an orderly close from here on; one that comes
+  // while the window is still being made (a message box of the start-up may
+  // be open) ends the start-up instead.
+  std::unique_ptr<tv::TMainScreen> screen;
+  bool endAtOnce = false;
+  tv::TSignalCloser closer([&] {
+    if (screen) {
+      screen->close();
+    } else {
+      endAtOnce = true;
+      QApplication::exit(0);
+    }
   });
-  tv::TSignalCloser closer([&screen] { screen.close(); });
-  screen.FormActivate();
-  return app.exec();
+
+  screen = std::make_unique<tv::TMainScreen>();
+  if (endAtOnce) return 0;
+  QObject::connect(screen.get(), &tv::TMainScreen::Closed, &app, &QApplication::quit,
+                   Qt::QueuedConnection);
+  QObject::connect(&instance, &tv::TSingleInstance::ShowRequested, screen.get(), [&screen] {
+    if (screen->isMinimized()) screen->showNormal();
+    screen->show();
+    screen->raise();
+    screen->activateWindow();
+  });
+  screen->FormActivate();
+  const int result = app.exec();
+  screen.reset();
+  return result;
 }
