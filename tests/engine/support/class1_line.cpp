@@ -150,10 +150,17 @@ void Class1Line::Command(const std::string& command) {
   commands.push_back(command);
   ++taken_;
   if (remote_.silentAfter && taken_ > remote_.silentAfter) return;
-  if (command == "AT+FCLASS=1") {
+  if (remote_.echo) {
+    std::string echo = command + "\r";
+    ReplyBytes(std::vector<uint8_t>(echo.begin(), echo.end()), 5);
+  }
+  if (command.rfind("ATE0", 0) == 0 && remote_.initErrors > 0) {
+    --remote_.initErrors;
+    Reply("ERROR");
+  } else if (command == "AT+FCLASS=1") {
     Reply(remote_.fclassError ? "ERROR" : "OK");
   } else if (command == "AT+FCLASS=?") {
-    Reply("0,1");
+    Reply(remote_.fclassReply);
     Reply("OK", 5);
   } else if (command == "AT+FTM=?" || command == "AT+FRM=?") {
     Reply(remote_.modulations);

@@ -34,6 +34,9 @@ struct Class1Remote {
   // The modem stops answering once this many commands were taken (0: never).
   int silentAfter = 0;
   bool fclassError = false;
+  std::string fclassReply = "0,1";
+  bool echo = false;  // the modem echoes each command
+  int initErrors = 0;  // init strings (ATE0...) answered with ERROR
 };
 
 struct SentFrame {
