@@ -31,6 +31,7 @@
 namespace tv {
 
 class TEventLoop;
+class TScriptedLine;
 
 class TScriptedModem {
  public:
@@ -92,8 +93,8 @@ class TScriptedModem {
 
  private:
   struct Impl;
-  friend struct Impl;
-  std::unique_ptr<Impl> impl_;
+  friend class TScriptedLine;
+  std::shared_ptr<Impl> impl_;
   bool strictEnd_ = true;
   std::string failure_;
   std::string received_;
