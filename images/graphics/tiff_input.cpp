@@ -163,6 +163,10 @@ int TiffOpen(FaxConvertData& cvt, const std::string& name) {
   }
   st->stripBytes.resize(strips);
   const uint64_t size = st->file.Size();
+  // Without byte counts a PackBits strip ends where the next strip starts.
+  std::vector<uint64_t> starts(st->stripOffsets);
+  std::sort(starts.begin(), starts.end());
+  uint64_t sum = 0;
   for (size_t s = 0; s < strips; ++s) {
     const uint64_t at = st->stripOffsets[s];
     if (at > size) return ecBadGraphicsFormat;
@@ -170,12 +174,17 @@ int TiffOpen(FaxConvertData& cvt, const std::string& name) {
       const uint64_t need = static_cast<uint64_t>(st->RowsInStrip(s)) * st->bytesPerRow;
       if (at + need > size) return ecBadGraphicsFormat;
       st->stripBytes[s] = need;
+    } else if (!counts.empty()) {
+      st->stripBytes[s] = std::min(counts[s], size - at);
     } else {
-      uint64_t avail = size - at;
-      if (!counts.empty() && counts[s] < avail) avail = counts[s];
-      st->stripBytes[s] = avail;
+      const auto next = std::upper_bound(starts.begin(), starts.end(), at);
+      st->stripBytes[s] = (next == starts.end() ? size : *next) - at;
     }
+    sum += st->stripBytes[s];
   }
+  // Strips share no bytes, so together they fit in the file; a table that
+  // claims more would have the same bytes decoded again and again.
+  if (sum > size) return ecBadGraphicsFormat;
 
   st->row.assign(st->bytesPerRow, 0);
   PlaceInputImage(cvt, static_cast<int>(std::min<uint32_t>(st->width, 1u << 30)));
