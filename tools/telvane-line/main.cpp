@@ -345,9 +345,17 @@ void TTvLine::ModemOnHook(int modem) {
       if (other->OffHook()) other->CallEvent(AT_CALL_EVENT_HANGUP);
     });
   } else {
-    // The program hung up: the far end notices the line drop.
+    // The program hung up: the far end notices the line drop. Should it not
+    // end its call, the line ends it a little later.
     Later(drop, [this] {
       if (far_) far_->LineDropped();
+    });
+    Later(drop + 10 * kSecond, [this] {
+      if (state_ == TCallState::Connected && far_ && !far_->Result().finished) {
+        Report("line dropped", -1, false);
+        state_ = TCallState::Ending;
+        endingSince_ = now_;
+      }
     });
   }
 }
@@ -436,7 +444,7 @@ void TTvLine::CallStep() {
       }
       break;
     case TCallState::Ending:
-      if (o_.mode != TMode::Pair && far_ && !far_->Result().finished) break;
+      if (o_.mode != TMode::Pair && !reported_ && far_ && !far_->Result().finished) break;
       if (AllOnHookAndQuiet()) {
         if (o_.mode == TMode::Pair) Report("call ended", 0, true);
         Info("call over");
