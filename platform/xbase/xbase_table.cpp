@@ -208,6 +208,7 @@ struct XbaseTable::Impl {
   std::filesystem::path folder, dbfPath, cdxPath;
   int fd = -1;
   bool exclusive = false;
+  bool readOnly = false;
   int lockDepth = 0;
   bool lockIsWrite = false;
   // Header
@@ -405,6 +406,7 @@ struct XbaseTable::Impl {
     Impl& t;
     bool taken = false;
     OpLock(Impl& table, bool write) : t(table) {
+      if (write && t.readOnly) BadArgument(t.dbfPath.string() + " is open for reading only");
       if (t.exclusive || t.fd < 0) return;
       if (t.lockDepth > 0) {
         if (write && !t.lockIsWrite) BadArgument("Internal lock order error on " + t.Name());
@@ -476,6 +478,7 @@ struct XbaseTable::Impl {
 
   // Renames an unreadable index file aside and goes on without it.
   void SetAside(const std::string& reason) {
+    if (readOnly) IoError(ecDataError, reason);
     if (index) index->Close();
     index.reset();
     tagExprs.clear();
@@ -559,11 +562,13 @@ struct XbaseTable::Impl {
     cdxPath = found;
     try {
       auto f = std::make_unique<IndexFile>();
-      f->Open(cdxPath, true);
+      f->Open(cdxPath, !readOnly);
       f->SetShared(!exclusive);
       index = std::move(f);
       LoadTagExpressions();
-      if (index->WasInterrupted()) {
+      if (index->WasInterrupted() && readOnly) {
+        indexStatusText = IndexName() + " was being changed when its program stopped; it is made again at the next open";
+      } else if (index->WasInterrupted()) {
         // A change was cut short: the tags are made again from the rows.
         std::vector<IndexTag> tags = index->Tags();
         std::vector<TagExpr*> exprs;
@@ -576,8 +581,10 @@ struct XbaseTable::Impl {
       }
       indexStatus = XbaseIndexStatus::isAttached;
     } catch (const IndexDamaged& e) {
+      if (readOnly) IoError(ecDataError, e.what());
       SetAside(e.what());
     } catch (const EInOutError& e) {
+      if (readOnly) throw;
       SetAside(e.what());
     }
   }
@@ -763,18 +770,29 @@ XbaseTable::~XbaseTable() {
   Close();
 }
 
+void XbaseTable::OpenReadOnly(const std::filesystem::path& folder, const std::string& fileName) {
+  impl_->readOnly = true;
+  try {
+    Open(folder, fileName, false);
+  } catch (...) {
+    impl_->readOnly = false;
+    throw;
+  }
+}
+
 void XbaseTable::Open(const std::filesystem::path& folder, const std::string& fileName, bool exclusive) {
   Close();
   Impl& t = *impl_;
   t.folder = folder;
   t.dbfPath = FindCaseBlind(folder, fileName);
-  t.fd = ::open(t.dbfPath.c_str(), O_RDWR | O_CLOEXEC);
+  t.fd = ::open(t.dbfPath.c_str(), (t.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
   if (t.fd < 0) {
     int err = errno;
     IoError(FileErrorFromErrno(err), "Cannot open " + t.dbfPath.string() + ": " + std::strerror(err));
   }
   t.exclusive = exclusive;
   int err = LockByte(t.fd, kOpenLockByte, exclusive ? F_WRLCK : F_RDLCK, false);
+  if (err == EBADF) err = 0;  // read-only descriptors cannot hold write locks
   if (err != 0) {
     ::close(t.fd);
     t.fd = -1;
@@ -783,14 +801,14 @@ void XbaseTable::Open(const std::filesystem::path& folder, const std::string& fi
   if (!exclusive) {
     // Reading the header and any repair of the index happen under the
     // write lock, so that no other program changes the files meanwhile.
-    int lerr = LockByte(t.fd, kUpdateLockByte, F_WRLCK, true);
+    int lerr = LockByte(t.fd, kUpdateLockByte, t.readOnly ? F_RDLCK : F_WRLCK, true);
     if (lerr != 0) {
       ::close(t.fd);
       t.fd = -1;
       IoError(ecAccessDenied, "Cannot lock " + t.dbfPath.string() + ": " + std::strerror(lerr));
     }
     t.lockDepth = 1;
-    t.lockIsWrite = true;
+    t.lockIsWrite = !t.readOnly;
   }
   try {
     t.ReadHeader(true);
@@ -831,6 +849,7 @@ void XbaseTable::Close() {
   t.tagExprs.clear();
   ::close(t.fd);
   t.fd = -1;
+  t.readOnly = false;
   t.blocks.clear();
   t.recno = 0;
   t.current.clear();
@@ -1148,6 +1167,7 @@ void XbaseTable::Edit() {
   t.RequireOpen();
   if (t.state != XbaseEditState::esBrowse) return;
   if (t.recno == 0) BadArgument(t.Name() + ": there is no current row to edit");
+  if (t.readOnly) BadArgument(t.dbfPath.string() + " is open for reading only");
   Impl::OpLock lock(t, false);
   t.SetCurrent(t.recno);
   t.buffer = t.current;
@@ -1480,6 +1500,26 @@ void XbaseTable::PackTable() {
   t.Guarded([&] { t.MoveFirst(); });
   t.Progress(100);
   t.Notify(XbaseChange::xcReopened);
+}
+
+std::string XbaseTable::RecordBytes(int recordNumber) {
+  Impl& t = *impl_;
+  t.RequireOpen();
+  Impl::OpLock lock(t, false);
+  if (recordNumber < 1 || static_cast<uint32_t>(recordNumber) > t.recordCount)
+    throw ERecordNotFound(ecRecordNotFound, t.Name() + ": there is no record " + std::to_string(recordNumber));
+  const uint8_t* r = t.Record(static_cast<uint32_t>(recordNumber));
+  return std::string(reinterpret_cast<const char*>(r), t.recordLength);
+}
+
+std::vector<int> XbaseTable::TagRecords(int number) {
+  Impl& t = *impl_;
+  t.RequireOpen();
+  if (number < 1 || number > TagCount()) BadArgument(t.Name() + ": there is no tag number " + std::to_string(number));
+  Impl::OpLock lock(t, false);
+  std::vector<uint32_t> all = t.Guarded([&] { return t.index->AllRecords(static_cast<size_t>(number - 1)); });
+  if (t.index->Tags()[number - 1].descending) std::reverse(all.begin(), all.end());
+  return std::vector<int>(all.begin(), all.end());
 }
 
 std::vector<std::string> XbaseTable::VerifyIndex() {

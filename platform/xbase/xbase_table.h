@@ -108,6 +108,10 @@ class XbaseTable {
   // the first visible one.
   void Open(const std::filesystem::path& folder, const std::string& fileName,
             bool exclusive);
+  // Opens for looking only (checking and dumping tools): the files are never
+  // changed; an unreadable index file raises EInOutError instead of being
+  // set aside, and any change is refused.
+  void OpenReadOnly(const std::filesystem::path& folder, const std::string& fileName);
   // Closes the table (posting nothing: an unposted edit is discarded).
   void Close();
   bool IsOpen() const;
@@ -231,6 +235,11 @@ class XbaseTable {
   // beside the old one and renames it over it, so a failure at any moment
   // leaves either the old or the new table whole. Needs exclusive opening.
   void PackTable();
+  // The stored bytes of a row (deletion flag first), deleted or not.
+  std::string RecordBytes(int recordNumber);
+  // Record numbers in a tag's order (1..TagCount()), as the tag holds them:
+  // deleted rows included when its FOR condition lets them in.
+  std::vector<int> TagRecords(int number);
   // Checks every tag against the rows (keys, order, FOR condition, tree
   // structure). Returns one line per fault, empty when all is well.
   std::vector<std::string> VerifyIndex();

@@ -637,3 +637,40 @@ TEST(XbaseSharing, ExclusiveAndSharedOpening) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+// What "telvane-fax table check" relies on: a read-only look finds keys that
+// disagree with the rows and never renames or repairs anything.
+TEST_F(DamagedFiles, LookingOnlyFindsFaultsAndChangesNothing) {
+  std::string wrongKey = cdx;
+  std::memcpy(&wrongKey[0x0A00 + 0x1FB], "99:99", 5);  // a DATESENT key no row has
+  WriteFile(dir.path() / "OUT.DBF", dbf);
+  WriteFile(dir.path() / "OUT.CDX", wrongKey);
+  {
+    XbaseTable t;
+    t.OpenReadOnly(dir.path(), "OUT.DBF");
+    std::vector<std::string> faults = t.VerifyIndex();
+    ASSERT_FALSE(faults.empty());
+    EXPECT_NE(faults.front().find("DATESENT"), std::string::npos) << faults.front();
+    t.GoToRecord(1);
+    EXPECT_THROW(t.Edit(), EBadArgument);
+    t.Append();
+    EXPECT_THROW(t.Post(), EBadArgument);
+  }
+  std::string truncated = cdx.substr(0, 1000);
+  WriteFile(dir.path() / "OUT.CDX", truncated);
+  XbaseTable t;
+  try {
+    t.OpenReadOnly(dir.path(), "OUT.DBF");
+    ADD_FAILURE() << "opened";
+  } catch (const EInOutError& e) {
+    EXPECT_NE(std::string(e.what()).find("OUT.CDX"), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(dir.path() / "OUT.CDX"), truncated);
+  EXPECT_EQ(ReadFile(dir.path() / "OUT.DBF"), dbf);
+}
+
+}  // namespace
+}  // namespace tv
