@@ -129,8 +129,12 @@ void TPortTrace::Record(int64_t nowMs, TTraceDir dir, const uint8_t* data, size_
     bool join = false;
     if (!entries_.empty()) {
       const Entry& last = entries_.back();
+      // A line ends after its line end, unless it holds nothing but line
+      // ends (the CR LF a modem sends before its reply).
+      const bool ended = static_cast<uint8_t>(last.bytes.back()) == lineEnd &&
+                         last.bytes.find_first_not_of("\r\n") != std::string::npos;
       join = last.dir == dir && nowMs - last.ms <= kJoinMs && last.bytes.size() < kLineBytes &&
-             static_cast<uint8_t>(last.bytes.back()) != lineEnd;
+             !ended;
     }
     if (!join) entries_.push_back({nowMs, dir, {}});
     entries_.back().bytes += static_cast<char>(data[i]);
