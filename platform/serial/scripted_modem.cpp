@@ -156,6 +156,11 @@ struct TScriptedModem::Impl {
     }
   }
 
+  // Steps added to a running script start at once.
+  void Resume() {
+    if (started) Run();
+  }
+
   void Fail(const std::string& text) {
     if (!owner || !owner->failure_.empty()) return;
     owner->failure_ = text;
@@ -325,6 +330,7 @@ TScriptedModem::~TScriptedModem() { impl_->owner = nullptr; }
 
 TScriptedModem& TScriptedModem::Expect(const std::string& bytes) {
   if (!bytes.empty()) impl_->steps.push_back(Step(skExpect, bytes));
+  impl_->Resume();
   return *this;
 }
 
@@ -337,6 +343,7 @@ TScriptedModem& TScriptedModem::ExpectUntil(const std::string& terminator,
   Step s{skExpectUntil, terminator};
   s.captured = captured;
   impl_->steps.push_back(s);
+  impl_->Resume();
   return *this;
 }
 
@@ -353,6 +360,7 @@ TScriptedModem& TScriptedModem::ReplyAfterMs(const std::string& text, int64_t de
   Step s{skReply, text};
   s.delayMs = delayMs;
   impl_->steps.push_back(s);
+  impl_->Resume();
   return *this;
 }
 
@@ -361,6 +369,7 @@ TScriptedModem& TScriptedModem::Carrier(bool present, int64_t delayTicks) {
   s.flag = present;
   s.delayMs = TicksToMs(delayTicks);
   impl_->steps.push_back(s);
+  impl_->Resume();
   return *this;
 }
 
@@ -368,6 +377,7 @@ TScriptedModem& TScriptedModem::Vanish(int64_t delayTicks) {
   Step s{skVanish};
   s.delayMs = TicksToMs(delayTicks);
   impl_->steps.push_back(s);
+  impl_->Resume();
   return *this;
 }
 
@@ -375,6 +385,7 @@ TScriptedModem& TScriptedModem::Then(std::function<void()> action) {
   Step s{skThen};
   s.action = std::move(action);
   impl_->steps.push_back(s);
+  impl_->Resume();
   return *this;
 }
 
