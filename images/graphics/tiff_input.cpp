@@ -1,6 +1,7 @@
 // TIFF input: the first image file directory, 1 bit per sample,
 // uncompressed or PackBits, in strips.
 #include <algorithm>
+#include <utility>
 #include <new>
 #include <vector>
 
@@ -182,9 +183,17 @@ int TiffOpen(FaxConvertData& cvt, const std::string& name) {
     }
     sum += st->stripBytes[s];
   }
-  // Strips share no bytes, so together they fit in the file; a table that
-  // claims more would have the same bytes decoded again and again.
+  // Strips share no bytes: a table whose strips overlap would have the same
+  // bytes decoded again and again.
   if (sum > size) return ecBadGraphicsFormat;
+  std::vector<std::pair<uint64_t, uint64_t>> spans;
+  for (size_t s = 0; s < strips; ++s) {
+    if (st->stripBytes[s] > 0) spans.emplace_back(st->stripOffsets[s], st->stripBytes[s]);
+  }
+  std::sort(spans.begin(), spans.end());
+  for (size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i - 1].first + spans[i - 1].second > spans[i].first) return ecBadGraphicsFormat;
+  }
 
   st->row.assign(st->bytesPerRow, 0);
   PlaceInputImage(cvt, static_cast<int>(std::min<uint32_t>(st->width, 1u << 30)));
