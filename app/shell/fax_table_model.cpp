@@ -1,7 +1,6 @@
 #include "app/shell/fax_table_model.h"
 
 #include <QDate>
-#include <QLocale>
 
 #include "platform/core/exceptions.h"
 
@@ -13,6 +12,13 @@ constexpr int kCacheRows = 512;
 
 TFaxTableModel::TFaxTableModel(XbaseTable& table, const TTableSchema& schema, QObject* parent)
     : QAbstractTableModel(parent), table_(table), columns_(schema.columns) {
+  for (const TGridColumn& column : columns_) {
+    char type = 'C';
+    for (const XbaseField& field : schema.fields) {
+      if (field.name == column.field) type = field.type;
+    }
+    types_.push_back(type);
+  }
   table_.SetChangeHandler([this](XbaseChange change) { OnTableChange(change); });
 }
 
@@ -68,8 +74,7 @@ QStringList TFaxTableModel::ReadRow(int position) const {
       if (f.type == 'D') {
         const XbaseDate d = table_.AsDateParts(field);
         values << (d.IsBlank() ? QString()
-                               : QLocale().toString(QDate(d.year, d.month, d.day),
-                                                    QLocale::ShortFormat));
+                               : QDate(d.year, d.month, d.day).toString(kDateFormat));
       } else if (f.type == 'N') {
         values << (table_.IsBlank(field) ? QString()
                                          : QString::number(table_.AsInteger(field)));

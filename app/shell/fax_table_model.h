@@ -27,6 +27,10 @@ class TFaxTableModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
   const std::vector<TGridColumn>& Columns() const { return columns_; }
+  // The field type of a column ('C', 'D', 'N', 'L').
+  char ColumnType(int column) const { return types_.at(static_cast<size_t>(column)); }
+  // How dates are shown: year, month, day ("2026-12-10").
+  static constexpr const char* kDateFormat = "yyyy-MM-dd";
   XbaseTable& Table() const { return table_; }
 
   // True when the view has no current row (RecordNumber = RecordCount + 1);
@@ -51,6 +55,7 @@ class TFaxTableModel : public QAbstractTableModel {
 
   XbaseTable& table_;
   std::vector<TGridColumn> columns_;
+  std::vector<char> types_;
   mutable QHash<int, QStringList> cache_;
   mutable int count_ = -1;
   // Set while the model moves the table to read rows for painting.

@@ -339,8 +339,12 @@ void TMainScreen::FormCreate() {
     const QFontMetrics header(grid->horizontalHeader()->font());
     for (int c = 0; c < model->columnCount(); ++c) {
       const TGridColumn& column = model->Columns()[static_cast<size_t>(c)];
-      grid->setColumnWidth(c, std::max(column.width * charWidth + 10,
-                                       header.horizontalAdvance(column.label) + 16));
+      int width = std::max(column.width * charWidth + 10,
+                           header.horizontalAdvance(column.label) + 16);
+      if (model->ColumnType(c) == 'D') {
+        width = std::max(width, grid->fontMetrics().horizontalAdvance("0000-00-00") + 10);
+      }
+      grid->setColumnWidth(c, width);
     }
     TFaxTableModel* m = model;
     QTableView* g = grid;
