@@ -694,39 +694,43 @@ void IndexFile::AddTag(IndexTag tag, const std::vector<IndexEntry>& sorted, uint
     }
     pages.push_back(std::move(cur));
   }
-  std::vector<IndexEntry> level;  // last entry of each page and its offset
-  std::vector<uint32_t> offs(pages.size());
-  for (auto& o : offs) o = AllocatePage();
+  // Every page of the new tree and its header go to the end of the file in
+  // one write: leaves first, then each interior level, then the header.
+  const uint32_t base = static_cast<uint32_t>(fileSize_);
+  std::vector<uint8_t> out;
+  auto nextOffset = [&]() { return base + static_cast<uint32_t>(out.size()); };
   bool isLeafLevel = true;
   for (;;) {
     std::vector<IndexEntry> up;
-    for (size_t i = 0; i < pages.size(); ++i) {
+    uint32_t first = nextOffset();
+    size_t count = pages.size();
+    out.resize(out.size() + count * kPageSize);
+    for (size_t i = 0; i < count; ++i) {
       IndexNode n;
-      n.offset = offs[i];
+      n.offset = first + static_cast<uint32_t>(i * kPageSize);
       n.keyLength = L;
-      n.attributes = static_cast<uint16_t>((isLeafLevel ? 2 : 0) | (pages.size() == 1 ? 1 : 0));
-      n.left = i > 0 ? offs[i - 1] : kNoPage;
-      n.right = i + 1 < pages.size() ? offs[i + 1] : kNoPage;
+      n.attributes = static_cast<uint16_t>((isLeafLevel ? 2 : 0) | (count == 1 ? 1 : 0));
+      n.left = i > 0 ? n.offset - kPageSize : kNoPage;
+      n.right = i + 1 < count ? n.offset + kPageSize : kNoPage;
       n.entries = std::move(pages[i]);
       if (!n.entries.empty())
         up.push_back({n.entries.back().key, n.entries.back().record, n.offset});
-      WriteNode(n, pad);
+      EncodeNode(n, pad, out.data() + (n.offset - base));
     }
-    if (pages.size() == 1) {
-      tag.root = offs[0];
+    if (count == 1) {
+      tag.root = first;
       break;
     }
     size_t cap = InteriorCapacity(L);
     pages.clear();
     for (size_t i = 0; i < up.size(); i += cap)
       pages.emplace_back(up.begin() + i, up.begin() + std::min(up.size(), i + cap));
-    offs.assign(pages.size(), 0);
-    for (auto& o : offs) o = AllocatePage();
     isLeafLevel = false;
   }
-  // Tag header: two pages at the end of the file.
-  uint8_t h[1024] = {};
-  tag.headerOffset = static_cast<uint32_t>(fileSize_);
+  // Tag header: two pages after the tree.
+  tag.headerOffset = nextOffset();
+  out.resize(out.size() + 1024);
+  uint8_t* h = out.data() + (tag.headerOffset - base);
   Put32(h, tag.root);
   Put16(h + 12, static_cast<uint32_t>(L));
   h[14] = tag.options;
@@ -742,7 +746,7 @@ void IndexFile::AddTag(IndexTag tag, const std::vector<IndexEntry>& sorted, uint
   Put16(h + 506, static_cast<uint32_t>(flen));
   Put16(h + 508, 0);
   Put16(h + 510, static_cast<uint32_t>(klen));
-  WriteRaw(tag.headerOffset, h, sizeof h);
+  WriteRaw(base, out.data(), out.size());
   std::string dirKey = tag.name;
   dirKey.resize(10, ' ');
   InsertInto(directoryRoot_, 10, ' ', dirKey, tag.headerOffset, 0);

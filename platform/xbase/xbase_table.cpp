@@ -1190,10 +1190,17 @@ void XbaseTable::Post() {
       off_t at = static_cast<off_t>(t.headerLength) + static_cast<off_t>(r - 1) * t.recordLength;
       if (!FullWrite(t.fd, out.data(), out.size(), at))
         IoError(FileErrorFromErrno(errno), "Cannot append to " + t.dbfPath.string() + ": " + std::strerror(errno));
-      t.blocks.erase((r - 1) / t.blockRecords);
       if (t.index) t.index->BeginUpdate();
       t.UpdateTags(r, nullptr, t.buffer.data());
       t.WriteCount(r);
+      // Keep the cached block of the new row whole.
+      auto blk = t.blocks.find((r - 1) / t.blockRecords);
+      if (blk != t.blocks.end()) {
+        if (blk->second.size() == static_cast<size_t>((r - 1) % t.blockRecords) * t.recordLength)
+          blk->second.insert(blk->second.end(), t.buffer.begin(), t.buffer.end());
+        else
+          t.blocks.erase(blk);
+      }
       if (t.index) t.index->EndUpdate();
       t.recno = r;
     } else {
