@@ -336,7 +336,7 @@ struct XbaseTable::Impl {
       headerLength = hl;
       recordLength = rl;
       flagsByte = h[28];
-      blockRecords = std::max<uint32_t>(1, 65536 / rl);
+      blockRecords = std::max<uint32_t>(1, 8192 / rl);
     } else if (hl != headerLength || rl != recordLength) {
       IoError(ecDataError, Name() + " was changed by another program in a way that cannot be followed");
     }
@@ -355,7 +355,7 @@ struct XbaseTable::Impl {
     uint32_t b = (r - 1) / blockRecords;
     auto it = blocks.find(b);
     if (it == blocks.end()) {
-      if (blocks.size() > 1024) blocks.clear();
+      if (blocks.size() > 8192) blocks.clear();
       uint32_t first = b * blockRecords + 1;
       uint32_t n = std::min(blockRecords, recordCount - first + 1);
       std::vector<uint8_t> data(static_cast<size_t>(n) * recordLength);
