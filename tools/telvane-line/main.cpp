@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +71,7 @@ const char kUsage[] =
     "  --link PATH       symbolic link to the modem's pseudo-terminal (twice with --pair)\n"
     "  --ident ID        the far end's station id (default telvane-line)\n"
     "  --modems v17|v29|v27ter  fastest modem the far end offers (default v17)\n"
-    "  --noise DBM0      white noise on the line at this level, e.g. -45\n"
+    "  --noise DBM0      white noise on the line at this level, e.g. -55 (calls fail from about -47)\n"
     "  --delay MS        one-way delay of the line (default 40)\n"
     "  --ecm             the far end offers error correction\n"
     "  --calls N         calls to serve before ending, 0 for no limit (default 1)\n"
@@ -95,11 +96,6 @@ int UsageError(const std::string& message) {
 int ParseOptions(int argc, char** argv, TOptions* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto value = [&](const char* what) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)what;
-      return argv[++i];
-    };
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -109,8 +105,8 @@ int ParseOptions(int argc, char** argv, TOptions* o) {
                             a == "--modems" || a == "--delay" || a == "--calls";
     const char* v = nullptr;
     if (takesValue) {
-      v = value(a.c_str());
-      if (v == nullptr) return UsageError(a + " needs a value");
+      if (i + 1 >= argc) return UsageError(a + " needs a value");
+      v = argv[++i];
     }
     double number = 0;
     if (a == "--answer" || a == "--call" || a == "--pair") {
@@ -210,7 +206,7 @@ class TTvLine : public TTvLineModemListener {
 
  private:
   void Later(int64_t delay, std::function<void()> fn) {
-    events_.push_back({now_ + delay, std::move(fn)});
+    events_.push_back({now_ + delay, generation_, std::move(fn)});
   }
   void RunEvents();
   void ServicePort(TPort& p);
@@ -223,8 +219,12 @@ class TTvLine : public TTvLineModemListener {
   void EndCall();
   bool AllOnHookAndQuiet() const;
 
+  // Events belong to the call during which they were queued: those of a
+  // call that has ended are dropped, so that the last call's hang-up never
+  // reaches the next one.
   struct TEvent {
     int64_t at;
+    int generation;
     std::function<void()> fn;
   };
 
@@ -234,6 +234,7 @@ class TTvLine : public TTvLineModemListener {
   std::unique_ptr<TTvLineAudio> toFar_, fromFar_;  // or A->B, B->A in pair mode
   std::vector<TEvent> events_;
   int64_t now_ = 0;
+  int generation_ = 0;
 
   TCallState state_ = TCallState::Idle;
   int caller_ = 0;
@@ -295,6 +296,15 @@ void TTvLine::StartFarEnd() {
 void TTvLine::ModemDialled(int modem, const std::string& number) {
   Info("modem %d dials \"%s\"", modem + 1, number.c_str());
   TTvLineModem* m = ports_[modem]->modem.get();
+  // A new call while the last one is winding down: that call is over for the
+  // far end already (its result is in), so it ends now and the line is free.
+  const bool lastCallDone = state_ == TCallState::Ending &&
+                            (o_.mode == TMode::Pair ? !ports_[1 - modem]->modem->OffHook()
+                                                    : reported_);
+  if (lastCallDone && (o_.calls == 0 || callsDone_ + (o_.mode == TMode::Pair) < o_.calls)) {
+    if (o_.mode == TMode::Pair) Report("call ended", 0, true);
+    EndCall();
+  }
   const bool otherBusy = o_.mode == TMode::Pair && ports_[1 - modem]->modem->OffHook();
   if (o_.mode == TMode::Call || state_ != TCallState::Idle || otherBusy) {
     Info("busy");
@@ -396,6 +406,7 @@ void TTvLine::EndCall() {
     std::filesystem::remove(rxFile_, ec);  // nothing received: no empty document
   }
   far_.reset();
+  ++generation_;
   state_ = o_.mode == TMode::Call ? TCallState::Ringing : TCallState::Idle;
   ringAt_ = now_ + 3 * kSecond;
   reported_ = false;
@@ -462,8 +473,9 @@ void TTvLine::RunEvents() {
     }
     if (it == events_.end()) return;
     auto fn = std::move(it->fn);
+    const bool current = it->generation == generation_;
     events_.erase(it);
-    fn();
+    if (current) fn();
   }
 }
 

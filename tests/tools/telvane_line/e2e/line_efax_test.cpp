@@ -297,4 +297,27 @@ TEST_F(LineEfaxTest, EfaxToEfaxThroughPair) {
   EXPECT_GE(MatchingRows(page_, pages[0], 40), kRows - 42);
 }
 
+// Two calls in a row to one line (--calls 2): the second dials while the first
+// is still winding down, and both faxes arrive in files of their own.
+TEST_F(LineEfaxTest, TwoCallsInARow) {
+  const auto ptys = StartLine({"--answer", dir_ + "/in", "--calls", "2"});
+  ASSERT_EQ(ptys.size(), 1u) << Log("line.log");
+  for (const char* number : {"1", "2"}) {
+    Child efax = Spawn({"/usr/bin/efax", "-d", ptys[0], "-o1", "-h", "", "-v", "ewinc", "-t", number,
+                        dir_ + "/page.tif"},
+                       dir_ + "/efax.log", false);
+    EXPECT_EQ(Wait(efax, 100), 0) << "call " << number << "\n" << Log("efax.log");
+  }
+  std::string result;
+  EXPECT_EQ(FinishLine(&result), 0) << Log("line.log");
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(dir_ + "/in")) files.push_back(e.path());
+  ASSERT_EQ(files.size(), 2u);
+  for (const auto& f : files) {
+    const auto pages = ReadTiff(f.string());
+    ASSERT_EQ(pages.size(), 1u) << f;
+    EXPECT_GE(MatchingRows(page_, pages[0], 40), kRows - 42) << f;
+  }
+}
+
 }  // namespace
