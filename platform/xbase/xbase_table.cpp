@@ -435,7 +435,10 @@ struct XbaseTable::Impl {
 
   // Shared use: takes in what another program changed.
   void Sync() {
+    // Another program may have changed any row: cached rows and positions
+    // are dropped (shared tables are the small ones).
     blocks.clear();
+    visibleValid = false;
     ReadHeader(false);
     if (recno) SetCurrent(recno <= recordCount ? recno : 0);
     if (index) {
