@@ -64,8 +64,9 @@ struct Channel {
   int bits = 0;
   int Value(uint32_t px) const {
     if (mask == 0 || bits == 0) return 0;
-    const uint32_t v = (px & mask) >> shift;
     const uint32_t max = (bits >= 32) ? 0xFFFFFFFFu : ((1u << bits) - 1);
+    // Only the lowest contiguous bits of a mask count.
+    const uint32_t v = ((px & mask) >> shift) & max;
     return static_cast<int>((static_cast<uint64_t>(v) * 255 + max / 2) / max);
   }
 };
