@@ -5,87 +5,38 @@
 
 #include <cerrno>
 #include <chrono>
-#include <vector>
+
+#include "platform/clock/loop_tables.h"
 
 namespace tv {
 
-namespace {
-
-int64_t MonotonicMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int PollTimeout(int64_t ms) {
-  if (ms < 0) return 0;
-  if (ms > 1000000) return 1000000;
-  return static_cast<int>(ms);
-}
-
-}  // namespace
-
 struct TPollLoop::Impl {
-  struct Watch {
-    int fd;
-    unsigned events;
-    FdCallback cb;
-  };
-  struct Timer {
-    int64_t due;
-    Callback cb;
-  };
-  std::map<int, Watch> watches;
-  // Ordered by (due, id), so that timers due together run in start order.
-  std::map<std::pair<int64_t, int>, Callback> timers;
-  std::map<int, int64_t> timerDue;
-  int nextId = 1;
-
-  bool RunDueTimers(int64_t now) {
-    bool ran = false;
-    while (!timers.empty() && timers.begin()->first.first <= now) {
-      auto it = timers.begin();
-      Callback cb = std::move(it->second);
-      timerDue.erase(it->first.second);
-      timers.erase(it);
-      cb();
-      ran = true;
-    }
-    return ran;
-  }
+  TLoopTables tables;
 };
 
 TPollLoop::TPollLoop() : impl_(std::make_unique<Impl>()) {}
 TPollLoop::~TPollLoop() = default;
 
-int64_t TPollLoop::NowMs() { return MonotonicMs(); }
+int64_t TPollLoop::NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 int TPollLoop::WatchFd(int fd, unsigned events, FdCallback cb) {
-  int id = impl_->nextId++;
-  impl_->watches[id] = {fd, events, std::move(cb)};
-  return id;
+  return impl_->tables.AddWatch(fd, events, std::move(cb));
 }
 
 void TPollLoop::SetWatchEvents(int watchId, unsigned events) {
-  auto it = impl_->watches.find(watchId);
-  if (it != impl_->watches.end()) it->second.events = events;
+  impl_->tables.SetWatchEvents(watchId, events);
 }
 
-void TPollLoop::Unwatch(int watchId) { impl_->watches.erase(watchId); }
+void TPollLoop::Unwatch(int watchId) { impl_->tables.RemoveWatch(watchId); }
 
 int TPollLoop::StartTimer(int64_t delayMs, Callback cb) {
-  int id = impl_->nextId++;
-  int64_t due = NowMs() + (delayMs > 0 ? delayMs : 0);
-  impl_->timers[{due, id}] = std::move(cb);
-  impl_->timerDue[id] = due;
-  return id;
+  return impl_->tables.AddTimer(NowMs() + (delayMs > 0 ? delayMs : 0), std::move(cb));
 }
 
-void TPollLoop::CancelTimer(int timerId) {
-  auto it = impl_->timerDue.find(timerId);
-  if (it == impl_->timerDue.end()) return;
-  impl_->timers.erase({it->second, timerId});
-  impl_->timerDue.erase(it);
-}
+void TPollLoop::CancelTimer(int timerId) { impl_->tables.CancelTimer(timerId); }
 
 void TPollLoop::Sleep(int64_t ms) {
   if (ms <= 0) return;
@@ -108,46 +59,23 @@ bool TPollLoop::WaitReadable(int fd, int64_t maxWaitMs) {
   }
   const int64_t deadline = NowMs() + maxWaitMs;
   for (;;) {
+    int64_t left = deadline - NowMs();
     pollfd p{fd, POLLIN, 0};
-    int n = ::poll(&p, 1, PollTimeout(deadline - NowMs()));
+    int n = ::poll(&p, 1, left < 0 ? 0 : left > 1000000 ? 1000000 : static_cast<int>(left));
     if (n > 0) return true;
     if (n == 0 || errno != EINTR) return false;
   }
 }
 
 bool TPollLoop::RunOnce(int64_t maxWaitMs) {
-  int64_t now = NowMs();
   int64_t wait = maxWaitMs < 0 ? 0 : maxWaitMs;
-  if (!impl_->timers.empty()) {
-    int64_t untilTimer = impl_->timers.begin()->first.first - now;
+  if (impl_->tables.HasTimers()) {
+    int64_t untilTimer = impl_->tables.NextDue() - NowMs();
     if (untilTimer < wait) wait = untilTimer < 0 ? 0 : untilTimer;
   }
-  std::vector<pollfd> fds;
-  std::vector<int> ids;
-  for (auto& [id, w] : impl_->watches) {
-    short ev = 0;
-    if (w.events & ioRead) ev |= POLLIN;
-    if (w.events & ioWrite) ev |= POLLOUT;
-    fds.push_back({w.fd, ev, 0});
-    ids.push_back(id);
-  }
-  bool ran = false;
-  int n = ::poll(fds.data(), fds.size(), PollTimeout(wait));
-  if (n > 0) {
-    for (size_t i = 0; i < fds.size(); ++i) {
-      if (!fds[i].revents) continue;
-      auto it = impl_->watches.find(ids[i]);
-      if (it == impl_->watches.end()) continue;  // removed by an earlier callback
-      unsigned events = 0;
-      if (fds[i].revents & POLLIN) events |= ioRead;
-      if (fds[i].revents & POLLOUT) events |= ioWrite;
-      if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) events |= ioError;
-      FdCallback cb = it->second.cb;  // the callback may unwatch itself
-      cb(events);
-      ran = true;
-    }
-  }
-  if (impl_->RunDueTimers(NowMs())) ran = true;
+  // Without descriptors this just sleeps until the next timer.
+  bool ran = impl_->tables.PollWatches(wait);
+  if (impl_->tables.RunTimersDueBy(NowMs(), [](int64_t) {})) ran = true;
   return ran;
 }
 

@@ -2,66 +2,22 @@
 
 #include <poll.h>
 
-#include <map>
-#include <vector>
+#include "platform/clock/loop_tables.h"
 
 namespace tv {
 
 struct TVirtualLoop::Impl {
-  struct Watch {
-    int fd;
-    unsigned events;
-    FdCallback cb;
-  };
   int64_t now = 0;
-  std::map<int, Watch> watches;
-  std::map<std::pair<int64_t, int>, Callback> timers;
-  std::map<int, int64_t> timerDue;
-  int nextId = 1;
+  TLoopTables tables;
 
-  bool RunTimersDueBy(int64_t t) {
-    bool ran = false;
-    while (!timers.empty() && timers.begin()->first.first <= t) {
-      auto it = timers.begin();
-      if (it->first.first > now) now = it->first.first;
-      Callback cb = std::move(it->second);
-      timerDue.erase(it->first.second);
-      timers.erase(it);
-      cb();
-      ran = true;
-    }
-    return ran;
+  bool RunTimersDueBy(int64_t limit) {
+    return tables.RunTimersDueBy(limit, [this](int64_t due) {
+      if (due > now) now = due;
+    });
   }
-
   // Real descriptors are polled without waiting: virtual time cannot wait
   // for them.
-  bool PollWatches() {
-    if (watches.empty()) return false;
-    std::vector<pollfd> fds;
-    std::vector<int> ids;
-    for (auto& [id, w] : watches) {
-      short ev = 0;
-      if (w.events & ioRead) ev |= POLLIN;
-      if (w.events & ioWrite) ev |= POLLOUT;
-      fds.push_back({w.fd, ev, 0});
-      ids.push_back(id);
-    }
-    bool ran = false;
-    if (::poll(fds.data(), fds.size(), 0) <= 0) return false;
-    for (size_t i = 0; i < fds.size(); ++i) {
-      if (!fds[i].revents) continue;
-      auto it = watches.find(ids[i]);
-      if (it == watches.end()) continue;
-      unsigned events = 0;
-      if (fds[i].revents & POLLIN) events |= ioRead;
-      if (fds[i].revents & POLLOUT) events |= ioWrite;
-      if (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) events |= ioError;
-      FdCallback cb = it->second.cb;
-      cb(events);
-      ran = true;
-    }
-    return ran;
-  }
+  bool PollWatches() { return tables.PollWatches(0); }
 };
 
 TVirtualLoop::TVirtualLoop(int64_t startMs) : impl_(std::make_unique<Impl>()) {
@@ -72,46 +28,33 @@ TVirtualLoop::~TVirtualLoop() = default;
 int64_t TVirtualLoop::NowMs() { return impl_->now; }
 
 int TVirtualLoop::WatchFd(int fd, unsigned events, FdCallback cb) {
-  int id = impl_->nextId++;
-  impl_->watches[id] = {fd, events, std::move(cb)};
-  return id;
+  return impl_->tables.AddWatch(fd, events, std::move(cb));
 }
 
 void TVirtualLoop::SetWatchEvents(int watchId, unsigned events) {
-  auto it = impl_->watches.find(watchId);
-  if (it != impl_->watches.end()) it->second.events = events;
+  impl_->tables.SetWatchEvents(watchId, events);
 }
 
-void TVirtualLoop::Unwatch(int watchId) { impl_->watches.erase(watchId); }
+void TVirtualLoop::Unwatch(int watchId) { impl_->tables.RemoveWatch(watchId); }
 
 int TVirtualLoop::StartTimer(int64_t delayMs, Callback cb) {
-  int id = impl_->nextId++;
-  int64_t due = impl_->now + (delayMs > 0 ? delayMs : 0);
-  impl_->timers[{due, id}] = std::move(cb);
-  impl_->timerDue[id] = due;
-  return id;
+  return impl_->tables.AddTimer(impl_->now + (delayMs > 0 ? delayMs : 0), std::move(cb));
 }
 
-void TVirtualLoop::CancelTimer(int timerId) {
-  auto it = impl_->timerDue.find(timerId);
-  if (it == impl_->timerDue.end()) return;
-  impl_->timers.erase({it->second, timerId});
-  impl_->timerDue.erase(it);
-}
+void TVirtualLoop::CancelTimer(int timerId) { impl_->tables.CancelTimer(timerId); }
 
 void TVirtualLoop::Sleep(int64_t ms) {
   if (ms > 0) impl_->now += ms;
 }
 
 bool TVirtualLoop::WaitReadable(int fd, int64_t maxWaitMs) {
-  if (fd >= 0) {
+  auto readable = [fd] {
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0) return true;
-  }
+    return fd >= 0 && ::poll(&p, 1, 0) > 0;
+  };
+  if (readable()) return true;
   Sleep(maxWaitMs);
-  if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
+  return readable();
 }
 
 bool TVirtualLoop::RunOnce(int64_t maxWaitMs) {
@@ -119,8 +62,8 @@ bool TVirtualLoop::RunOnce(int64_t maxWaitMs) {
   if (impl_->RunTimersDueBy(impl_->now)) ran = true;
   if (ran) return true;
   int64_t wait = maxWaitMs < 0 ? 0 : maxWaitMs;
-  if (!impl_->timers.empty() && impl_->timers.begin()->first.first - impl_->now <= wait) {
-    return impl_->RunTimersDueBy(impl_->timers.begin()->first.first);
+  if (impl_->tables.HasTimers() && impl_->tables.NextDue() - impl_->now <= wait) {
+    return impl_->RunTimersDueBy(impl_->tables.NextDue());
   }
   impl_->now += wait;
   return false;
@@ -130,15 +73,15 @@ void TVirtualLoop::Advance(int64_t ms) {
   const int64_t target = impl_->now + (ms > 0 ? ms : 0);
   for (;;) {
     impl_->PollWatches();
-    if (impl_->timers.empty() || impl_->timers.begin()->first.first > target) break;
-    impl_->RunTimersDueBy(impl_->timers.begin()->first.first);
+    if (!impl_->tables.HasTimers() || impl_->tables.NextDue() > target) break;
+    impl_->RunTimersDueBy(impl_->tables.NextDue());
   }
   impl_->now = target;
 }
 
 int64_t TVirtualLoop::NextTimerInMs() {
-  if (impl_->timers.empty()) return -1;
-  int64_t d = impl_->timers.begin()->first.first - impl_->now;
+  if (!impl_->tables.HasTimers()) return -1;
+  int64_t d = impl_->tables.NextDue() - impl_->now;
   return d < 0 ? 0 : d;
 }
 

@@ -79,46 +79,50 @@ void TPortTrace::Trim() {
   }
 }
 
-int TPortTrace::SetState(TTraceLogState state, const std::string& fileName) {
+int TTraceLogBase::ChangeState(TTraceLogState state, const std::string& fileName,
+                               int notEnabled) {
   switch (state) {
     case tlOn:
       if (state_ == tlOff) {
-        entries_.clear();
-        bytes_ = 0;
+        Drop();
         startMs_ = -1;
       }
       state_ = tlOn;
-      everOn_ = true;
       return 0;
     case tlOff:
-      entries_.clear();
-      bytes_ = 0;
+      Drop();
       state_ = tlOff;
       return 0;
     case tlClear:
-      entries_.clear();
-      bytes_ = 0;
+      Drop();
       startMs_ = -1;
       state_ = tlOn;
-      everOn_ = true;
       return 0;
     case tlPause:
-      if (state_ == tlOff) return ecTracingNotEnabled;
+      if (state_ == tlOff) return notEnabled;
       state_ = tlPause;
       return 0;
     case tlDump:
     case tlAppend: {
-      if (state_ == tlOff) return ecTracingNotEnabled;
+      if (state_ == tlOff) return notEnabled;
       int rc = WriteFile(fileName, Text(), state == tlAppend);
       if (rc != 0) return rc;
-      entries_.clear();
-      bytes_ = 0;
+      Drop();
       startMs_ = -1;
       state_ = tlOff;
       return 0;
     }
   }
   return ecBadArgument;
+}
+
+int TPortTrace::SetState(TTraceLogState state, const std::string& fileName) {
+  return ChangeState(state, fileName, ecTracingNotEnabled);
+}
+
+void TPortTrace::Drop() {
+  entries_.clear();
+  bytes_ = 0;
 }
 
 void TPortTrace::Record(int64_t nowMs, TTraceDir dir, const uint8_t* data, size_t size) {
@@ -160,41 +164,7 @@ std::string TPortTrace::Text() const {
 }
 
 int TPortLog::SetState(TTraceLogState state, const std::string& fileName) {
-  switch (state) {
-    case tlOn:
-      if (state_ == tlOff) {
-        lines_.clear();
-        startMs_ = -1;
-      }
-      state_ = tlOn;
-      everOn_ = true;
-      return 0;
-    case tlOff:
-      lines_.clear();
-      state_ = tlOff;
-      return 0;
-    case tlClear:
-      lines_.clear();
-      startMs_ = -1;
-      state_ = tlOn;
-      everOn_ = true;
-      return 0;
-    case tlPause:
-      if (state_ == tlOff) return ecLoggingNotEnabled;
-      state_ = tlPause;
-      return 0;
-    case tlDump:
-    case tlAppend: {
-      if (state_ == tlOff) return ecLoggingNotEnabled;
-      int rc = WriteFile(fileName, Text(), state == tlAppend);
-      if (rc != 0) return rc;
-      lines_.clear();
-      startMs_ = -1;
-      state_ = tlOff;
-      return 0;
-    }
-  }
-  return ecBadArgument;
+  return ChangeState(state, fileName, ecLoggingNotEnabled);
 }
 
 void TPortLog::Add(int64_t nowMs, const std::string& text) {

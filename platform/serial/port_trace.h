@@ -31,24 +31,40 @@ enum class TTraceDir { In, Out };
 // Formats bytes the way the trace shows them (no time, no direction).
 std::string TraceText(const uint8_t* data, size_t size);
 
-class TPortTrace {
+// What the trace and the log share: the states and the writing of the file.
+class TTraceLogBase {
+ public:
+  virtual ~TTraceLogBase() = default;
+  TTraceLogState State() const { return state_; }
+  // Title line written at the top of the file.
+  void SetTitle(const std::string& title) { title_ = title; }
+  // What was collected, as it would be written.
+  virtual std::string Text() const = 0;
+
+ protected:
+  // Applies a state change; tlDump/tlAppend write to fileName. Returns 0,
+  // the file layer's code when writing failed (what was collected is kept
+  // then), or notEnabled for tlDump/tlAppend/tlPause while off.
+  int ChangeState(TTraceLogState state, const std::string& fileName, int notEnabled);
+  // Forgets what was collected.
+  virtual void Drop() = 0;
+
+  TTraceLogState state_ = tlOff;
+  int64_t startMs_ = -1;
+  std::string title_;
+};
+
+class TPortTrace : public TTraceLogBase {
  public:
   // maxBytes: how many bytes of traffic are kept; older ones drop out.
   explicit TPortTrace(size_t maxBytes = 10000) : maxBytes_(maxBytes) {}
 
   void SetMaxBytes(size_t maxBytes);
   size_t MaxBytes() const { return maxBytes_; }
-  TTraceLogState State() const { return state_; }
-  // Applies a state change; tlDump/tlAppend write to fileName. Returns 0 or
-  // the file layer's code when writing failed (what was collected is kept
-  // then), -3008 when tlDump/tlAppend finds nothing ever collected.
+  // -3008 for tlDump/tlAppend/tlPause while tracing is off.
   int SetState(TTraceLogState state, const std::string& fileName);
-
-  // Title line written at the top of the file.
-  void SetTitle(const std::string& title) { title_ = title; }
   void Record(int64_t nowMs, TTraceDir dir, const uint8_t* data, size_t size);
-  // The collected trace as it would be written.
-  std::string Text() const;
+  std::string Text() const override;
 
  private:
   struct Entry {
@@ -56,31 +72,23 @@ class TPortTrace {
     TTraceDir dir;
     std::string bytes;
   };
+  void Drop() override;
   void Trim();
-  TTraceLogState state_ = tlOff;
   size_t maxBytes_;
   size_t bytes_ = 0;
-  int64_t startMs_ = -1;
-  bool everOn_ = false;
-  std::string title_;
   std::deque<Entry> entries_;
 };
 
-class TPortLog {
+class TPortLog : public TTraceLogBase {
  public:
-  TTraceLogState State() const { return state_; }
-  // As TPortTrace::SetState; -3009 when nothing was ever collected.
+  // -3009 for tlDump/tlAppend/tlPause while logging is off.
   int SetState(TTraceLogState state, const std::string& fileName);
-  void SetTitle(const std::string& title) { title_ = title; }
   // Adds one line "seconds  text" (only while tlOn).
   void Add(int64_t nowMs, const std::string& text);
-  std::string Text() const;
+  std::string Text() const override;
 
  private:
-  TTraceLogState state_ = tlOff;
-  int64_t startMs_ = -1;
-  bool everOn_ = false;
-  std::string title_;
+  void Drop() override { lines_.clear(); }
   std::deque<std::string> lines_;
 };
 
