@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "images/convert/bitmap_input.h"
+#include "images/graphics/graphics_input.h"
+#include "images/text/fax_text.h"
 #include "platform/core/error_codes.h"
 #include "platform/core/exceptions.h"
 
@@ -80,11 +82,25 @@ std::unique_ptr<FaxConvertData> TTvCustomFaxConverter::PrepareCore() {
   return cvt;
 }
 
-int TTvCustomFaxConverter::CreateInputCore(TFaxInputDocumentType, std::unique_ptr<FaxConvertData>&) {
-  return ecBadArgument;
+int TTvCustomFaxConverter::CreateInputCore(TFaxInputDocumentType type,
+                                           std::unique_ptr<FaxConvertData>& out) {
+  switch (type) {
+    case idText: return CreateTextConverter(out);
+    case idTiff: return CreateTiffConverter(out);
+    case idPcx: return CreatePcxConverter(out);
+    case idDcx: return CreateDcxConverter(out);
+    case idBmp: return CreateBmpConverter(out);
+    default: return ecBadArgument;  // idNone
+  }
 }
 
-int TTvCustomFaxConverter::ConfigureInputCore(TFaxInputDocumentType, FaxConvertData&) { return 0; }
+int TTvCustomFaxConverter::ConfigureInputCore(TFaxInputDocumentType type, FaxConvertData& cvt) {
+  if (type != idText) return 0;
+  SetTextTabStop(cvt, tabStop_);
+  SetTextLinesPerPage(cvt, linesPerPage_);
+  // Glyph rows are doubled for fine resolution.
+  return LoadFaxFont(cvt, fontFile_, fontType_ == ffSmall ? 16 : 48, resolution_ == frHigh);
+}
 
 void TTvCustomFaxConverter::ConvertBitmapToFile(const MonoBitmap& bitmap) {
   const TFaxInputDocumentType saved = inputDocumentType_;
