@@ -296,3 +296,29 @@ TEST(ConverterCore, EndOfPageAndLineLengths) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST_F(ConverterTest, ComponentConvertsTextFilesWithItsTextSettings) {
+  {
+    std::ofstream txt(Path("letter.txt"));
+    for (int i = 1; i <= 5; ++i) txt << "Line " << i << "\r\n";
+  }
+  TTvFaxConverter c;
+  c.SetInputDocumentType(idText);
+  c.SetLinesPerPage(2);
+  c.SetResolution(frHigh);
+  c.SetDocumentFile(Path("letter.txt"));
+  c.ConvertToFile();
+  const auto pages = DecodePages(Path("letter.APF"));
+  ASSERT_EQ(pages.size(), 3u);  // 2 + 2 + 1 lines
+  // Standard font at fine resolution: 32 scan lines per text line.
+  EXPECT_EQ(pages[0].Height(), 64);
+  EXPECT_EQ(pages[2].Height(), 32);
+  c.SetInputDocumentType(idNone);
+  EXPECT_THROW(c.ConvertToFile(), EBadArgument);
+}
+
+}  // namespace
+}  // namespace tv
