@@ -80,9 +80,9 @@ TEST(PollLoop, DispatchesDescriptorsAndTimers) {
     if (ev & TEventLoop::ioRead) got.append(buf, ::read(fds[0], buf, sizeof buf));
   });
   bool timer = false;
+  const int64_t start = loop.NowMs();
   loop.StartTimer(20, [&] { timer = true; });
   ASSERT_EQ(::write(fds[1], "hi", 2), 2);
-  const int64_t start = loop.NowMs();
   EXPECT_TRUE(loop.RunUntil([&] { return got == "hi" && timer; }, 2000));
   EXPECT_GE(loop.NowMs() - start, 20);
   // A watch without events is not dispatched for readable data.
