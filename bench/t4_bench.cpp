@@ -19,6 +19,7 @@
 #include "images/convert/fax_converter.h"
 #include "images/t4/t4_decoder.h"
 #include "images/unpack/fax_unpacker.h"
+#include "tests/images/t4/g3_tiff.h"
 #include "tests/images/t4/raster_pages.h"
 
 namespace {
@@ -67,17 +68,7 @@ struct CopySink : tv::t4::LineSink {
   }
 };
 
-void SetTags(TIFF* tif, const Raster& r) {
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(r.width));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(r.height));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-  TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(r.height));
-}
+void SetTags(TIFF* tif, const Raster& r) { tv::testpages::SetG3Tags(tif, r.width, r.height); }
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "images/apf/apf_file.h"
 #include "images/convert/fax_converter.h"
 #include "images/unpack/fax_unpacker.h"
+#include "tests/images/t4/g3_tiff.h"
 #include "tests/images/t4/raster_pages.h"
 
 namespace tv {
@@ -46,18 +47,7 @@ std::vector<uint8_t> EncodeWithOurs(const Raster& r) {
   return out;
 }
 
-void SetG3Tags(TIFF* tif, const Raster& r) {
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(r.width));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(r.height));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-  TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(r.height));
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-}
+void SetG3Tags(TIFF* tif, const Raster& r) { testpages::SetG3Tags(tif, r.width, r.height); }
 
 // libtiff's decoding of G3 1-D data (one strip) into rows.
 Raster DecodeWithLibtiff(const std::vector<uint8_t>& data, int width, int height) {
