@@ -55,6 +55,8 @@ class TTvComPort {
   // ENoPortSelected, ... on failure); false closes it.
   void SetOpen(bool open);
 
+  // Buffer sizes, flow levels and HWFlowOptions take effect when the port
+  // opens (HWFlowOptions also at once on an open port).
   size_t InSize() const { return options_.inSize; }
   void SetInSize(size_t size);
   size_t OutSize() const { return options_.outSize; }
