@@ -168,7 +168,14 @@ int TextReadLine(FaxConvertData& cvt, uint8_t* data, int& len, bool& endOfPage,
 
     std::string line;
     bool afterFormFeed = false;
-    if (text->pendingFlag) {
+    if (text->pendingFlag && cvt.currentLine == 1 && text->pageLineCount == 0 &&
+        cvt.currentPage > 1) {
+      // Two form feeds in a row: the page between them gets one blank text
+      // line instead of no lines at all.
+      text->lineText.clear();
+      text->glyphRow = 1;
+      text->pageLineCount = 1;
+    } else if (text->pendingFlag) {
       line = std::move(text->pendingText);
       text->pendingText.clear();
       text->pendingFlag = false;
@@ -196,6 +203,7 @@ int TextReadLine(FaxConvertData& cvt, uint8_t* data, int& len, bool& endOfPage,
       if (cvt.bytesRead > cvt.bytesTotal) cvt.bytesRead = cvt.bytesTotal;
     }
 
+    if (text->glyphRow == 0) {  // not the blank line between two form feeds
     const size_t ff = line.find(kFormFeed);
     if (ff != std::string::npos) {
       text->pendingText = line.substr(ff + 1);
@@ -228,6 +236,7 @@ int TextReadLine(FaxConvertData& cvt, uint8_t* data, int& len, bool& endOfPage,
       endOfPage = true;
       morePages = true;
       return 0;
+    }
     }
   }
 

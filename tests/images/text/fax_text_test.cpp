@@ -304,6 +304,7 @@ TEST_F(TextTest, FormFeedsStartPages) {
       {"text after a form feed at the end of the file", "a\fb", 0, {{"a"}, {"b"}}},
       {"several form feeds on one line", "a\fb\fc\n", 0, {{"a"}, {"b"}, {"c"}}},
       {"a final form feed makes no empty page", "a\n\f", 0, {{"a", ""}}},
+      {"two form feeds in a row give a blank page", "a\f\fb\n", 0, {{"a"}, {""}, {"b"}}},
       {"line limit counts the text after a form feed", "a\fb\nc\nd\n", 2,
        {{"a"}, {"b", "c"}, {"d"}}},
       {"line limit starts afresh after a form feed line", "a\n\f\nb\nc\nd\n", 2,
