@@ -180,36 +180,59 @@ FeedResult T4Decoder::Run(LineSink& sink, bool final) {
     }
 
     // Codes while at least 13 bits wait (fewer only at the end of the data).
-    while (nbits_ >= kPeekBits || (final && nbits_ > 0)) {
-      const Entry e = tables.e[colour_][acc_ & ((1u << kPeekBits) - 1)];
-      if (e.length > nbits_) return FeedResult::kNeedMore;  // the data ends inside a code
-      acc_ >>= e.length;
-      nbits_ -= e.length;
-      switch (e.kind) {
-        case kTerm:
-        case kMakeUp: {
-          eolRun_ = 0;
-          if (waiting_) break;
-          const int run = e.run;
-          if (pos_ + run > kMaxLinePixels) break;
-          if (colour_ && run) FillBlack(line_, pos_, run);
-          pos_ += run;
-          if (e.kind == kTerm) colour_ ^= 1;
-          break;
-        }
-        case kEol:
-          if (!Eol(sink, result)) return result;
-          break;
-        case kDead:
-          badCodes_ += 1;
-          mode_ = kSkipOnes;
-          break;
-        case kZeroRun:
-          mode_ = kZeros;
-          break;
+    // The hot state lives in locals: stores into the line may alias members.
+    uint64_t acc = acc_;
+    int nbits = nbits_;
+    int pos = pos_;
+    int colour = colour_;
+    const bool waiting = waiting_;
+    bool run = false;
+    while (nbits >= kPeekBits || (final && nbits > 0)) {
+      const Entry e = tables.e[colour][acc & ((1u << kPeekBits) - 1)];
+      if (e.length > nbits) {
+        acc_ = acc;
+        nbits_ = nbits;
+        pos_ = pos;
+        colour_ = colour;
+        if (run) eolRun_ = 0;
+        return FeedResult::kNeedMore;  // the data ends inside a code
       }
-      if (mode_ != kCodes) break;
+      acc >>= e.length;
+      nbits -= e.length;
+      if (e.kind <= kMakeUp) {
+        run = true;
+        if (waiting || pos + e.run > kMaxLinePixels) continue;
+        if (colour && e.run) FillBlack(line_, pos, e.run);
+        pos += e.run;
+        if (e.kind == kTerm) colour ^= 1;
+        continue;
+      }
+      acc_ = acc;
+      nbits_ = nbits;
+      pos_ = pos;
+      colour_ = colour;
+      if (run) eolRun_ = 0;
+      run = false;
+      if (e.kind == kEol) {
+        if (!Eol(sink, result)) return result;
+        pos = pos_;
+        colour = colour_;
+        if (waiting_ != waiting) break;  // the first EOL: runs count from here
+        continue;
+      }
+      if (e.kind == kDead) {
+        badCodes_ += 1;
+        mode_ = kSkipOnes;
+      } else {
+        mode_ = kZeros;
+      }
+      break;
     }
+    acc_ = acc;
+    nbits_ = nbits;
+    pos_ = pos;
+    colour_ = colour;
+    if (run) eolRun_ = 0;
     if (mode_ == kCodes && (nbits_ < kPeekBits) && in_ == inEnd_) {
       return FeedResult::kNeedMore;
     }
