@@ -139,7 +139,9 @@ bool TakeReply(FaxSession& s) {
       continue;
     }
     if (what != Assembled::Line) continue;
-    if (Has(s, "ERROR") && s.state != 33) {
+    // +FCERROR: the modem hears V.21 where it waited for page data or
+    // training (the far end repeats its frames); the state reads them.
+    if (Has(s, "ERROR") && s.state != 33 && !Has(s, "+FCERROR")) {
       Fail(s, ecFaxBadModemResult);
       return false;
     }
@@ -427,7 +429,11 @@ void RunState(FaxSession& s, int event, int handle) {
       s.state = 10;
       break;
     case 15:
-      if (Has(s, "CONNECT")) {
+      if (Has(s, "+FCERROR")) {
+        SendFrameCommand(s, "AT+FRH=3");
+        ArmTimeout(s, 54);
+        s.state = 12;
+      } else if (Has(s, "CONNECT")) {
         s.trainingTotal = s.trainingNonZero = 0;
         s.trainingDle = false;
         m.waitDeadline = port->Ticks() + m.responseTimeout;
@@ -464,13 +470,18 @@ void RunState(FaxSession& s, int event, int handle) {
         SendFrame(s, fcfCFR, true);
       } else if (Has(s, "OK")) {
         SendFrameCommand(s, "AT+FRM=" + m.modulation);
-        if (AcceptCall(s)) s.state = 21;
+        // A training repeated after +FCERROR finds the call accepted already.
+        if ((s.writer && s.writer->IsOpen()) || AcceptCall(s)) s.state = 21;
       } else {
         ClearResponse(m);
       }
       break;
     case 21:
-      if (Has(s, "CONNECT")) {
+      if (Has(s, "+FCERROR")) {
+        SendFrameCommand(s, "AT+FRH=3");
+        ArmTimeout(s, 54);
+        s.state = 12;
+      } else if (Has(s, "CONNECT")) {
         SetFaxStatus(s, fsConnectionParams);
         SetFlow(s, FaxFlow::Input);
         s.state = 25;

@@ -156,6 +156,17 @@ TEST_F(ReceiveFixture, ABadTrainingIsAnsweredWithFtt) {
   EXPECT_EQ((std::vector<std::string>{"145", "121", "121"}), line->modulationsUsed);
 }
 
+TEST_F(ReceiveFixture, FcerrorReadsTheRepeatedFramesAndTheCallGoesOn) {
+  Class1Sender sender;
+  sender.fcerrorOnce = true;
+  sender.pages = {PageBytes(1, 400)};
+  Run(sender);
+  EXPECT_EQ(0, owner.finishCode);
+  ASSERT_EQ(1u, owner.files.size());  // accepted once
+  EXPECT_EQ((std::vector<int>{1, 1}), line->trainingVerdicts);
+  EXPECT_EQ(sender.pages[0], StoredPage(owner.files[0], 1));
+}
+
 TEST_F(ReceiveFixture, FttAt2400EndsTheCall) {
   Class1Sender sender;
   sender.dcsRates = {0x00};

@@ -350,6 +350,10 @@ void Class1Caller::Command(const std::string& command) {
       tcf.push_back(0x03);
       ReplyBytes(tcf, 1500);
       Reply("NO CARRIER", 20);
+    } else if (step_ == Step::Page && sender_.fcerrorOnce) {
+      sender_.fcerrorOnce = false;
+      Reply("+FCERROR", 1000);
+      step_ = Step::Dcs;
     } else if (step_ == Step::Page) {
       SendPage();
     }

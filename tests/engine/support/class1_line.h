@@ -144,6 +144,7 @@ struct Class1Sender {
   bool dcnAfterEop = true;
   int stopInPage = -1;  // the far end falls silent in this page
   std::string ringResult = "RING";  // what the modem reports while ringing
+  bool fcerrorOnce = false;  // the first page command hears the far end repeat its DCS
 };
 
 class Class1Caller : public Class1Line {
