@@ -469,7 +469,8 @@ void RunState(FaxSession& s, int event, int handle) {
       if (Has(s, "CONNECT")) {
         SendFrame(s, fcfCFR, true);
       } else if (Has(s, "OK")) {
-        SendFrameCommand(s, "AT+FRM=" + m.modulation);
+        // The page after a good TCF comes with V.17's short training.
+        SendFrameCommand(s, "AT+FRM=" + PageDataModulation(m.modulation));
         // A training repeated after +FCERROR finds the call accepted already.
         if ((s.writer && s.writer->IsOpen()) || AcceptCall(s)) s.state = 21;
       } else {
@@ -568,7 +569,7 @@ void RunState(FaxSession& s, int event, int handle) {
         SendFrame(s, fcfMCF, true);
       } else if (Has(s, "OK")) {
         if (s.morePages) {
-          SendFrameCommand(s, "AT+FRM=" + m.modulation);
+          SendFrameCommand(s, "AT+FRM=" + PageDataModulation(m.modulation));
           s.pageDisposition = 2;
           s.state = 21;
         } else {

@@ -31,6 +31,14 @@ int FaxSpeedIndexOf(int bitRate) {
   return 0;
 }
 
+std::string PageDataModulation(const std::string& trainingCode) {
+  if (trainingCode == "145") return "146";
+  if (trainingCode == "121") return "122";
+  if (trainingCode == "97") return "98";
+  if (trainingCode == "73") return "74";
+  return trainingCode;
+}
+
 int MinimumScanMs(int scanCode, bool fine) {
   if (scanCode < 0 || scanCode > 7) return 0;
   return kScanMs[scanCode][fine ? 1 : 0];

@@ -3,6 +3,8 @@
 // the remote machine demands.
 #pragma once
 
+#include <string>
+
 namespace tv {
 
 constexpr int kFaxSpeedCount = 6;
@@ -21,6 +23,11 @@ char Class2BitRateDigit(int bitRate);
 
 // The speed index (1..6) of a bit rate, 0 when the rate is not in the table.
 int FaxSpeedIndexOf(int bitRate);
+
+// The Class 1 code for page data after a successful training check: V.17
+// trains long for TCF (145, 121, 97, 73) and short for the page that follows
+// (146, 122, 98, 74); V.29 and V.27 ter codes have no short form and stay.
+std::string PageDataModulation(const std::string& trainingCode);
 
 // Minimum scan time in milliseconds for scan-time code 0..7 at normal or
 // fine resolution; codes outside 0..7 give 0.

@@ -63,6 +63,11 @@ void SendFrame(FaxSession& s, uint8_t control, bool final, const std::vector<uin
 
 void SendModulation(FaxSession& s) { SendFrameCommand(s, "AT+FTM=" + s.modem.modulation); }
 
+// Page data follows a successful TCF, so V.17 uses its short training.
+void SendPageModulation(FaxSession& s) {
+  SendFrameCommand(s, "AT+FTM=" + PageDataModulation(s.modem.modulation));
+}
+
 FaxFileReader* ActiveReader(FaxSession& s) {
   if (s.common.coverInProgress && s.modem.coverIsApf && s.coverReader) return s.coverReader.get();
   return s.reader.get();
@@ -559,7 +564,7 @@ void RunState(FaxSession& s, int event, int handle) {
         port->Delay(200);
         m.finalFrame = false;
         if (m.cfrReceived) {
-          SendModulation(s);
+          SendPageModulation(s);
           s.state = 18;
         } else {
           SendFrameCommand(s, "AT+FTH=3");
@@ -737,7 +742,7 @@ void RunState(FaxSession& s, int event, int handle) {
           port->Delay(200);
           if (more) {
             if (!NextPage(s)) break;
-            SendModulation(s);
+            SendPageModulation(s);
             s.state = 18;
           } else {
             SendFrameCommand(s, "AT+FTH=3");
