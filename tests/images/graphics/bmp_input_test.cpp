@@ -13,7 +13,7 @@ struct Colour {
   uint8_t r, g, b;
 };
 
-struct BmpSpec {
+struct BmpLayout {
   int width = 0, height = 0;  // height < 0: rows stored top-down
   uint16_t bits = 1;
   uint32_t compression = 0;
@@ -25,7 +25,7 @@ struct BmpSpec {
 // A bitmap file whose pixel (x, y) (y from the top) has the value px(x, y):
 // a palette index, or a packed 16- or 32-bit value, or 0xRRGGBB for 24 bits.
 template <class Px>
-std::vector<uint8_t> Bmp(const BmpSpec& s, Px px) {
+std::vector<uint8_t> Bmp(const BmpLayout& s, Px px) {
   const int rows = s.height < 0 ? -s.height : s.height;
   const uint32_t stride = (static_cast<uint32_t>(s.width) * s.bits + 31) / 32 * 4;
   std::vector<uint8_t> extra;
@@ -90,7 +90,7 @@ TEST_F(BmpTest, MonochromeBitmapsInEveryLayout) {
   auto blackAt = [&im](int x, int y) { return im.At(x, y); };
   struct Case {
     const char* name;
-    BmpSpec spec;
+    BmpLayout layout;
     bool indexOneWhite;
   } cases[] = {
       {"bottom-up, index 1 white", {203, 13, 1, 0, kBlackWhite}, true},
@@ -101,7 +101,7 @@ TEST_F(BmpTest, MonochromeBitmapsInEveryLayout) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const bool white1 = c.indexOneWhite;
-    const auto file = Bmp(c.spec, [&](int x, int y) -> uint32_t {
+    const auto file = Bmp(c.layout, [&](int x, int y) -> uint32_t {
       return blackAt(x, y) != white1 ? 1 : 0;
     });
     auto cvt = Core(CreateBmpConverter);
@@ -133,7 +133,7 @@ TEST_F(BmpTest, ColourBitmapsAreDithered) {
   std::vector<Colour> grey16(greys.begin(), greys.begin() + 16);
   struct Case {
     const char* name;
-    BmpSpec spec;
+    BmpLayout layout;
     std::function<uint32_t(int, int)> px;
     std::function<int(int, int)> expectGrey;
   } cases[] = {
@@ -156,13 +156,13 @@ TEST_F(BmpTest, ColourBitmapsAreDithered) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto cvt = Core(CreateBmpConverter);
-    ExpectImage(ReadPages(*cvt, Write("c.bmp", Bmp(c.spec, c.px))), Dithered(w, h, c.expectGrey));
+    ExpectImage(ReadPages(*cvt, Write("c.bmp", Bmp(c.layout, c.px))), Dithered(w, h, c.expectGrey));
   }
 }
 
 TEST_F(BmpTest, WhiteAndMidGreyBecomeWhitePages) {
   for (uint32_t colour : {0xFFFFFFu, 0x808080u}) {
-    const auto file = Bmp(BmpSpec{64, 32, 24}, [colour](int, int) { return colour; });
+    const auto file = Bmp(BmpLayout{64, 32, 24}, [colour](int, int) { return colour; });
     auto cvt = Core(CreateBmpConverter);
     const ReadResult r = ReadPages(*cvt, Write("w.bmp", file));
     ASSERT_EQ(r.rc, 0);
@@ -173,19 +173,19 @@ TEST_F(BmpTest, WhiteAndMidGreyBecomeWhitePages) {
 
 TEST_F(BmpTest, UnreadableBitmapsAreRejected) {
   auto zero = [](int, int) -> uint32_t { return 0; };
-  std::vector<uint8_t> notBm = Bmp(BmpSpec{8, 8, 1, 0, kBlackWhite}, zero);
+  std::vector<uint8_t> notBm = Bmp(BmpLayout{8, 8, 1, 0, kBlackWhite}, zero);
   notBm[0] = 'X';
-  std::vector<uint8_t> truncated = Bmp(BmpSpec{64, 64, 24}, zero);
+  std::vector<uint8_t> truncated = Bmp(BmpLayout{64, 64, 24}, zero);
   truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
   } cases[] = {
       {"signature", notBm},
-      {"wider than the line", Bmp(BmpSpec{1729, 1, 1, 0, kBlackWhite}, zero)},
-      {"run-length coded", Bmp(BmpSpec{8, 8, 8, 1, kBlackWhite}, zero)},
-      {"core header", Bmp(BmpSpec{8, 8, 1, 0, kBlackWhite, {}, 12}, zero)},
-      {"2 bits per pixel", Bmp(BmpSpec{8, 8, 2, 0, kBlackWhite}, zero)},
+      {"wider than the line", Bmp(BmpLayout{1729, 1, 1, 0, kBlackWhite}, zero)},
+      {"run-length coded", Bmp(BmpLayout{8, 8, 8, 1, kBlackWhite}, zero)},
+      {"core header", Bmp(BmpLayout{8, 8, 1, 0, kBlackWhite, {}, 12}, zero)},
+      {"2 bits per pixel", Bmp(BmpLayout{8, 8, 2, 0, kBlackWhite}, zero)},
       {"pixel data cut short", truncated},
       {"headers cut short", std::vector<uint8_t>{'B', 'M', 0, 0}},
   };
@@ -215,7 +215,7 @@ TEST_F(BmpTest, FilesThatOnceFailedAreSafe) {
 
 // Through the converter: a dithered bitmap becomes one APF page.
 TEST_F(BmpTest, BitmapBecomesAnApfPage) {
-  const auto file = Bmp(BmpSpec{300, 20, 24}, [](int x, int) { return 0x010101u * (x % 256); });
+  const auto file = Bmp(BmpLayout{300, 20, 24}, [](int x, int) { return 0x010101u * (x % 256); });
   Write("photo.BMP", file);
   auto cvt = Core(CreateBmpConverter);
   SetConverterMargins(*cvt, 0, 0);
