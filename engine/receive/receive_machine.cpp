@@ -6,6 +6,7 @@
 #include "engine/class2/class2_reports.h"
 #include "engine/files/fax_files.h"
 #include "engine/files/receive_names.h"
+#include "engine/modem/machine_helpers.h"
 #include "engine/modem/modem_commands.h"
 #include "engine/modem/response_assembler.h"
 #include "engine/receive/receive.h"
@@ -21,29 +22,14 @@ namespace {
 enum : int { kAbortState = 36, kEndState = 37 };
 constexpr int kPagePass = 10000;
 
-bool IsClass1(const FaxSession& s) { return s.common.faxClass == kFaxClass1; }
-bool IsClass2(const FaxSession& s) { return s.common.faxClass == kFaxClass2; }
-
-const std::string& Line(const FaxSession& s) { return s.modem.responseLine; }
-bool Has(const FaxSession& s, const char* text) { return Contains(Line(s), text); }
 bool HasEntry(const FaxSession& s, int entry) {
   const std::string& name = s.modem.class2Commands[entry];
-  return !name.empty() && Has(s, name.c_str());
+  return !name.empty() && ResponseHas(s, name.c_str());
 }
 
 void Fail(FaxSession& s, int code) {
   ReportFaxError(s, code);
   s.state = kAbortState;
-}
-
-void SetFlow(FaxSession& s, FaxFlow flow) {
-  if (s.common.flags & ffSoftwareFlow) s.common.port->SetSoftwareFlow(flow);
-}
-
-void SendFrame(FaxSession& s, uint8_t control, bool final, const std::vector<uint8_t>& info = {}) {
-  s.common.port->Delay(20);
-  WriteModem(s, EncodeFrame(control, final, info));
-  ClearResponse(s.modem);
 }
 
 uint8_t Reverse(uint8_t b) {
@@ -141,12 +127,12 @@ bool TakeReply(FaxSession& s) {
     if (what != Assembled::Line) continue;
     // +FCERROR: the modem hears V.21 where it waited for page data or
     // training (the far end repeats its frames); the state reads them.
-    if (Has(s, "ERROR") && s.state != 33 && !Has(s, "+FCERROR")) {
+    if (ResponseHas(s, "ERROR") && s.state != 33 && !ResponseHas(s, "+FCERROR")) {
       Fail(s, ecFaxBadModemResult);
       return false;
     }
     if (!IsClass1(s) && HasEntry(s, 13) && s.state != 34) {
-      m.hangupCode = std::atoi(ReplyValue(Line(s)).substr(0, 3).c_str());
+      m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
       Fail(s, ecFaxSessionError);
       return false;
     }
@@ -211,7 +197,7 @@ void ReceivePageData(FaxSession& s) {
       if (byte == kETX) {
         SetFaxStatus(s, fsGettingPage);
         ClearResponse(s.modem);
-        SetFlow(s, FaxFlow::Off);
+        SetPageFlow(s, FaxFlow::Off);
         s.state = IsClass1(s) ? 27 : 33;
         return;
       }
@@ -247,7 +233,7 @@ void State1(FaxSession& s) {
     NotifyOwner(s, FaxMsgStatus, fsmFirst);
     s.firstStatusSent = true;
   }
-  SetFlow(s, FaxFlow::Off);
+  SetPageFlow(s, FaxFlow::Off);
   c.port->SetLineSignals(true, true);
   ArmTimeout(s, m.responseTimeout);
   if (IsClass1(s)) {
@@ -293,7 +279,7 @@ void EndCall36(FaxSession& s, bool userAbort) {
     CloseReceiveFile(s);
     NotifyOwner(s, FaxMsgLog, flReceiveFail);
   }
-  SetFlow(s, FaxFlow::Off);
+  SetPageFlow(s, FaxFlow::Off);
   ReceiveHangup(s);
   if ((s.firstStatusSent && !s.constantStatus) || userAbort) {
     NotifyOwner(s, FaxMsgStatus, fsmLast);
@@ -325,38 +311,38 @@ void RunState(FaxSession& s, int event, int handle) {
   switch (s.state) {
     case 1: State1(s); break;
     case 2:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SwitchToNormalRate(s);
       StopTimeout(s);
       SetFaxStatus(s, fsWaitingForCall);
       s.state = 8;
       break;
     case 3:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SwitchToNormalRate(s);
       SendCommand(s, m.class2Commands[6] + "=1," + Class2BitRateDigit(m.desiredBps) + ",0,2,0," +
                          m.desiredEcm + ",0,0");
       s.state = s.common.faxClass == kFaxClass20 ? 4 : 7;
       break;
     case 4:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SendCommand(s, "AT+FLO=2");
       s.state = 5;
       break;
     case 5:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SendCommand(s, "AT+FNR=1,1,1,0");
       s.state = 7;
       break;
     case 6:
     case 7:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       StopTimeout(s);
       SetFaxStatus(s, fsWaitingForCall);
       s.state = 8;
       break;
     case 8:
-      if (Has(s, "RING")) {
+      if (ResponseHas(s, "RING")) {
         if (++s.ringCount >= m.answerOnRing) {
           s.pageDisposition = 3;
           if (!s.firstStatusSent) {
@@ -366,11 +352,11 @@ void RunState(FaxSession& s, int event, int handle) {
           ArmTimeout(s, m.responseTimeout);
           s.state = 9;
         }
-      } else if (Has(s, "NO C")) {
+      } else if (ResponseHas(s, "NO C")) {
         SetFaxStatus(s, fsNoConnect);
-      } else if (Has(s, "CONNECT")) {
+      } else if (ResponseHas(s, "CONNECT")) {
         Fail(s, ecFaxDataCall);
-      } else if (Has(s, "VOICE")) {
+      } else if (ResponseHas(s, "VOICE")) {
         Fail(s, ecFaxVoiceCall);
       }
       ClearResponse(m);
@@ -383,7 +369,7 @@ void RunState(FaxSession& s, int event, int handle) {
       s.state = IsClass1(s) ? 10 : 22;
       break;
     case 10:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfCSI, false, StationIdField(c.stationId));
         s.state = 11;
       } else {
@@ -391,9 +377,9 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 11:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfDIS, true, DisInfo(m.speedIndex));
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         port->Delay(400);
         SendFrameCommand(s, "AT+FRH=3");
         ArmTimeout(s, 54);
@@ -403,14 +389,14 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 12:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         ClearResponse(m);
-      } else if (Has(s, "OK") && m.finalFrame) {
+      } else if (ResponseHas(s, "OK") && m.finalFrame) {
         m.finalFrame = false;
-        SetFlow(s, FaxFlow::Input);
+        SetPageFlow(s, FaxFlow::Input);
         SendFrameCommand(s, "AT+FRM=" + m.modulation);
         s.state = 15;
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendFrameCommand(s, "AT+FRH=3");
       } else {
         ClearResponse(m);
@@ -429,11 +415,11 @@ void RunState(FaxSession& s, int event, int handle) {
       s.state = 10;
       break;
     case 15:
-      if (Has(s, "+FCERROR")) {
+      if (ResponseHas(s, "+FCERROR")) {
         SendFrameCommand(s, "AT+FRH=3");
         ArmTimeout(s, 54);
         s.state = 12;
-      } else if (Has(s, "CONNECT")) {
+      } else if (ResponseHas(s, "CONNECT")) {
         s.trainingTotal = s.trainingNonZero = 0;
         s.trainingDle = false;
         m.waitDeadline = port->Ticks() + m.responseTimeout;
@@ -444,10 +430,10 @@ void RunState(FaxSession& s, int event, int handle) {
       break;
     case 16: CheckTraining(s, timeout); break;
     case 18:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfFTT, true);
         if (m.modulation == "24") Fail(s, ecFaxTrainError);
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendFrameCommand(s, "AT+FRH=3");
         ArmTimeout(s, 54);
         s.state = 12;
@@ -456,8 +442,8 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 19:
-      if (Has(s, "RRIER")) {
-        SetFlow(s, FaxFlow::Off);
+      if (ResponseHas(s, "RRIER")) {
+        SetPageFlow(s, FaxFlow::Off);
         port->Delay(20);
         SendFrameCommand(s, "AT+FTH=3");
         s.state = 20;
@@ -466,9 +452,9 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 20:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfCFR, true);
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         // The page after a good TCF comes with V.17's short training.
         SendFrameCommand(s, "AT+FRM=" + PageDataModulation(m.modulation));
         // A training repeated after +FCERROR finds the call accepted already.
@@ -478,13 +464,13 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 21:
-      if (Has(s, "+FCERROR")) {
+      if (ResponseHas(s, "+FCERROR")) {
         SendFrameCommand(s, "AT+FRH=3");
         ArmTimeout(s, 54);
         s.state = 12;
-      } else if (Has(s, "CONNECT")) {
+      } else if (ResponseHas(s, "CONNECT")) {
         SetFaxStatus(s, fsConnectionParams);
-        SetFlow(s, FaxFlow::Input);
+        SetPageFlow(s, FaxFlow::Input);
         s.state = 25;
       } else {
         ClearResponse(m);
@@ -501,13 +487,13 @@ void RunState(FaxSession& s, int event, int handle) {
     case 23:
       if (HasEntry(s, 10)) {
         ArmTimeout(s, m.responseTimeout);
-        c.remoteId = Class2StationId(ReplyValue(Line(s)));
+        c.remoteId = Class2StationId(ReplyValue(ResponseText(s)));
         if (AcceptCall(s)) SetFaxStatus(s, fsGotStationId);
       } else if (HasEntry(s, 9)) {
         ArmTimeout(s, m.responseTimeout);
-        DecodeClass2Params(m, ReplyValue(Line(s)));
+        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
         SetFaxStatus(s, fsConnectionParams);
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendCommand(s, "AT+FDR");
         ArmTimeout(s, m.responseTimeout);
         s.state = 24;
@@ -517,10 +503,10 @@ void RunState(FaxSession& s, int event, int handle) {
     case 24:
       if (HasEntry(s, 9)) {
         ArmTimeout(s, m.responseTimeout);
-        DecodeClass2Params(m, ReplyValue(Line(s)));
+        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
         SetFaxStatus(s, fsConnectionParams);
-      } else if (Has(s, "CONNECT")) {
-        SetFlow(s, FaxFlow::Input);
+      } else if (ResponseHas(s, "CONNECT")) {
+        SetPageFlow(s, FaxFlow::Input);
         s.state = 25;
       }
       ClearResponse(m);
@@ -531,7 +517,7 @@ void RunState(FaxSession& s, int event, int handle) {
       else ReceivePageData(s);
       break;
     case 27:
-      if (Has(s, "RRIER")) {
+      if (ResponseHas(s, "RRIER")) {
         SendFrameCommand(s, "AT+FRH=3");
         s.state = 28;
       } else {
@@ -539,14 +525,14 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 28:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         ClearResponse(m);
-      } else if (Has(s, "OK") && m.finalFrame) {
+      } else if (ResponseHas(s, "OK") && m.finalFrame) {
         m.finalFrame = false;
         s.morePages = (m.lastControl & 0xFE) == (fcfMPS & 0xFE);
         SetFaxStatus(s, fsGettingEop);
         s.state = 29;
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendFrameCommand(s, "AT+FRH=3");
       } else {
         ClearResponse(m);
@@ -565,9 +551,9 @@ void RunState(FaxSession& s, int event, int handle) {
       break;
     }
     case 30:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfMCF, true);
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         if (s.morePages) {
           SendFrameCommand(s, "AT+FRM=" + PageDataModulation(m.modulation));
           s.pageDisposition = 2;
@@ -586,19 +572,19 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 31:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         ClearResponse(m);
-      } else if (Has(s, "OK") && m.finalFrame) {
+      } else if (ResponseHas(s, "OK") && m.finalFrame) {
         SendCommand(s, "ATH");
         s.state = 32;
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendFrameCommand(s, "AT+FRH=3");
       } else {
         ClearResponse(m);
       }
       break;
     case 32:
-      if (Has(s, "OK")) {
+      if (ResponseHas(s, "OK")) {
         SetFaxStatus(s, fsGotHangupCode);
         s.state = 35;
       } else {
@@ -608,21 +594,21 @@ void RunState(FaxSession& s, int event, int handle) {
     case 33:
       if (HasEntry(s, 12)) {
         SetFaxStatus(s, fsGettingEop);
-        int quality = std::atoi(ReplyValue(Line(s)).c_str());
+        int quality = std::atoi(ReplyValue(ResponseText(s)).c_str());
         int rc = (quality == 1 || quality == 3 || quality == 5) ? FinishPage(s)
                  : s.writer ? s.writer->DropPage() : ecOK;
         if (quality != 1 && quality != 3 && quality != 5) --c.currentPage;
         if (rc != ecOK) Fail(s, rc);
-      } else if (Has(s, "+FET")) {
+      } else if (ResponseHas(s, "+FET")) {
         SetFaxStatus(s, fsGettingEodStatus);
-        int code = std::atoi(ReplyValue(Line(s)).c_str());
+        int code = std::atoi(ReplyValue(ResponseText(s)).c_str());
         s.pageDisposition = code == 0 ? 2 : code == 1 ? 3 : code == 2 ? 4 : code == 3 ? 1 : 0;
-      } else if (Has(s, "ERROR")) {
+      } else if (ResponseHas(s, "ERROR")) {
         if (s.writer) s.writer->DropPage();
         --c.currentPage;
         SendCommand(s, "AT+FDR");
         s.state = 24;
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendCommand(s, "AT+FDR");
         if (s.pageDisposition == 4) {
           CloseReceiveFile(s);
@@ -638,11 +624,11 @@ void RunState(FaxSession& s, int event, int handle) {
       break;
     case 34:
       if (HasEntry(s, 13)) {
-        m.hangupCode = std::atoi(ReplyValue(Line(s)).substr(0, 3).c_str());
+        m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
         SetFaxStatus(s, fsGotHangupCode);
-      } else if (Has(s, "+FET")) {
+      } else if (ResponseHas(s, "+FET")) {
         SetFaxStatus(s, fsGettingHangup);
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         s.state = 35;
       }
       ClearResponse(m);

@@ -8,6 +8,7 @@
 #include "engine/class2/class2_reports.h"
 #include "engine/files/fax_files.h"
 #include "engine/files/header_line.h"
+#include "engine/modem/machine_helpers.h"
 #include "engine/modem/modem_commands.h"
 #include "engine/modem/response_assembler.h"
 #include "engine/session/fax_session.h"
@@ -24,13 +25,6 @@ namespace {
 enum : int { kAbortState = 46, kEndState = 47 };
 constexpr int kPageBlock = 4096;
 
-bool IsClass1(const FaxSession& s) { return s.common.faxClass == kFaxClass1; }
-bool IsClass2(const FaxSession& s) { return s.common.faxClass == kFaxClass2; }
-bool IsClass20(const FaxSession& s) { return s.common.faxClass == kFaxClass20; }
-
-const std::string& Line(const FaxSession& s) { return s.modem.responseLine; }
-bool Has(const FaxSession& s, const char* text) { return Contains(Line(s), text); }
-
 bool MorePages(const FaxSession& s) {
   return !s.common.faxFile.empty() &&
          (s.common.coverInProgress || s.common.currentPage < s.common.totalPages);
@@ -41,10 +35,6 @@ void Fail(FaxSession& s, int code) {
   s.state = kAbortState;
 }
 
-void SetFlow(FaxSession& s, FaxFlow flow) {
-  if (s.common.flags & ffSoftwareFlow) s.common.port->SetSoftwareFlow(flow);
-}
-
 void ArmOutputFree(FaxSession& s) {
   ArmTimeout(s, s.modem.dataTimeout);
   s.common.port->ArmStatusWatch(s.common.outFreeWatch, kPageBlock, true);
@@ -53,12 +43,6 @@ void ArmOutputFree(FaxSession& s) {
 void ArmOutputUsedZero(FaxSession& s) {
   ArmTimeout(s, s.modem.dataTimeout);
   s.common.port->ArmStatusWatch(s.common.outUsedWatch, 0, true);
-}
-
-void SendFrame(FaxSession& s, uint8_t control, bool final, const std::vector<uint8_t>& info = {}) {
-  s.common.port->Delay(20);
-  WriteModem(s, EncodeFrame(control, final, info));
-  ClearResponse(s.modem);
 }
 
 void SendModulation(FaxSession& s) { SendFrameCommand(s, "AT+FTM=" + s.modem.modulation); }
@@ -246,13 +230,13 @@ bool TakeReply(FaxSession& s) {
       continue;
     }
     if (what != Assembled::Line) continue;
-    if (Has(s, "ERROR") && s.state != 31 && s.state != 34) {
+    if (ResponseHas(s, "ERROR") && s.state != 31 && s.state != 34) {
       Fail(s, ecFaxBadModemResult);
       return false;
     }
     if ((IsClass2(s) || IsClass20(s)) && !m.class2Commands[13].empty() &&
-        Has(s, m.class2Commands[13].c_str()) && s.state != 40 && s.state != 43) {
-      m.hangupCode = std::atoi(ReplyValue(Line(s)).substr(0, 3).c_str());
+        ResponseHas(s, m.class2Commands[13].c_str()) && s.state != 40 && s.state != 43) {
+      m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
       Fail(s, ecFaxBadModemResult);
       return false;
     }
@@ -306,7 +290,7 @@ void State1(FaxSession& s) {
     Fail(s, ecNoFilename);
     return;
   }
-  SetFlow(s, FaxFlow::Off);
+  SetPageFlow(s, FaxFlow::Off);
   s.state = 2;
 }
 
@@ -454,26 +438,26 @@ void RunState(FaxSession& s, int event, int handle) {
     case 1: State1(s); break;
     case 2: State2(s); break;
     case 3:
-      if (Has(s, "OK")) s.state = 9;
+      if (ResponseHas(s, "OK")) s.state = 9;
       else Fail(s, ecFaxInitError);
       break;
     case 4:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SendCommand(s, m.class2Commands[5] + "=\"" + c.stationId + "\"");
       s.state = IsClass20(s) ? 5 : 7;
       break;
     case 5:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SendCommand(s, "AT+FLO=2");
       s.state = 6;
       break;
     case 6:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       SendCommand(s, "AT+FNR=1,1,1,0");
       s.state = 7;
       break;
     case 7: {
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       std::string params = m.class2Commands[4] + "=" + (m.pageResolution == '1' ? "1" : "0") +
                            "," + std::string(1, Class2BitRateDigit(m.desiredBps)) + "," +
                            (m.pageWide ? "1" : "0") + ",2,0," + m.desiredEcm + ",0,0";
@@ -482,7 +466,7 @@ void RunState(FaxSession& s, int event, int handle) {
       break;
     }
     case 8:
-      if (!Has(s, "OK")) { Fail(s, ecFaxInitError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
       s.state = 9;
       break;
     case 9:
@@ -496,9 +480,9 @@ void RunState(FaxSession& s, int event, int handle) {
       else if (handle == c.availHandle) port->DiscardInput();
       break;
     case 11:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         ClearResponse(m);
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         if (m.finalFrame) {
           port->Delay(200);
           SendFrameCommand(s, "AT+FTH=3");
@@ -507,26 +491,26 @@ void RunState(FaxSession& s, int event, int handle) {
         } else {
           SendFrameCommand(s, "AT+FRH=3");
         }
-      } else if (Has(s, "BUSY") || Has(s, "ANSWER")) {
+      } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
         BusyHandling(s);
-      } else if (Has(s, "VOICE")) {
+      } else if (ResponseHas(s, "VOICE")) {
         Fail(s, ecFaxVoiceCall);
-      } else if (Has(s, "NO DIAL")) {
+      } else if (ResponseHas(s, "NO DIAL")) {
         Fail(s, ecFaxNoDialTone);
-      } else if (Has(s, "RRIER")) {
+      } else if (ResponseHas(s, "RRIER")) {
         Fail(s, ecFaxNoCarrier);
       } else {
         ClearResponse(m);
       }
       break;
     case 12:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfTSI, false, StationIdField(c.stationId));
         s.state = 13;
       }
       break;
     case 13:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfDCS, true,
                   DcsInfo(m.speedIndex, m.pageResolution == '1', m.pageWide, m.scanCode));
         m.modulation = FaxSpeedEntry(m.speedIndex).modulation;
@@ -534,14 +518,14 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 14:
-      if (Has(s, "OK")) {
+      if (ResponseHas(s, "OK")) {
         SendModulation(s);
         s.state = 15;
       }
       break;
     case 15:
-      if (Has(s, "CONNECT")) {
-        SetFlow(s, FaxFlow::Output);
+      if (ResponseHas(s, "CONNECT")) {
+        SetPageFlow(s, FaxFlow::Output);
         std::vector<uint8_t> zeros(static_cast<size_t>(TrainingLength(m.bitRate)), 0);
         zeros.push_back(kDLE);
         zeros.push_back(kETX);
@@ -551,8 +535,8 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 16:
-      if (Has(s, "OK")) {
-        SetFlow(s, FaxFlow::Off);
+      if (ResponseHas(s, "OK")) {
+        SetPageFlow(s, FaxFlow::Off);
         port->Delay(200);
         SendFrameCommand(s, "AT+FRH=3");
         m.cfrReceived = false;
@@ -560,7 +544,7 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 17:
-      if (Has(s, "OK") && m.finalFrame) {
+      if (ResponseHas(s, "OK") && m.finalFrame) {
         port->Delay(200);
         m.finalFrame = false;
         if (m.cfrReceived) {
@@ -570,45 +554,45 @@ void RunState(FaxSession& s, int event, int handle) {
           SendFrameCommand(s, "AT+FTH=3");
           s.state = 13;
         }
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendFrameCommand(s, "AT+FRH=3");
       } else {
         ClearResponse(m);
       }
       break;
     case 18:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         ArmTimeout(s, 18);
         s.state = 21;
       }
       break;
     case 19:
-      if (Has(s, m.class2Commands[7].c_str())) {
+      if (ResponseHas(s, m.class2Commands[7].c_str())) {
         ArmTimeout(s, m.responseTimeout);
         s.state = 20;
-      } else if (Has(s, "BUSY") || Has(s, "ANSWER")) {
+      } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
         BusyHandling(s);
-      } else if (Has(s, "VOICE")) {
+      } else if (ResponseHas(s, "VOICE")) {
         Fail(s, ecFaxVoiceCall);
-      } else if (Has(s, "NO DIAL")) {
+      } else if (ResponseHas(s, "NO DIAL")) {
         Fail(s, ecFaxNoDialTone);
       }
       break;
     case 20:
-      if (Has(s, m.class2Commands[8].c_str())) {
-        DecodeClass2Params(m, ReplyValue(Line(s)));
+      if (ResponseHas(s, m.class2Commands[8].c_str())) {
+        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
         if ((m.pageWide && !m.remoteWide) || (m.pageResolution == '1' && !m.remoteFine)) {
           Fail(s, ecFaxBadMachine);
           break;
         }
         SetFaxStatus(s, fsConnectionParams);
-      } else if (Has(s, m.class2Commands[11].c_str())) {
-        c.remoteId = Class2StationId(ReplyValue(Line(s)));
+      } else if (ResponseHas(s, m.class2Commands[11].c_str())) {
+        c.remoteId = Class2StationId(ReplyValue(ResponseText(s)));
         SetFaxStatus(s, fsGotStationId);
-      } else if (Has(s, m.class2Commands[9].c_str())) {
-        DecodeClass2Params(m, ReplyValue(Line(s)));
+      } else if (ResponseHas(s, m.class2Commands[9].c_str())) {
+        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
         SetFaxStatus(s, fsConnectionParams);
-      } else if (Has(s, "CONNECT")) {
+      } else if (ResponseHas(s, "CONNECT")) {
         if (IsClass20(s)) {
           ArmOutputFree(s);
           s.state = 22;
@@ -616,7 +600,7 @@ void RunState(FaxSession& s, int event, int handle) {
           ArmTimeout(s, 18);
           s.state = 21;
         }
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendCommand(s, "AT+FDT");
         ArmTimeout(s, 546);
         m.waitDeadline = port->Ticks() + 546;
@@ -641,7 +625,7 @@ void RunState(FaxSession& s, int event, int handle) {
         Fail(s, ecTimeout);
       } else if (handle == c.outFreeWatch) {
         SetFaxStatus(s, fsSendingPage);
-        SetFlow(s, FaxFlow::Output);
+        SetPageFlow(s, FaxFlow::Output);
         s.state = 23;
       }
       break;
@@ -677,7 +661,7 @@ void RunState(FaxSession& s, int event, int handle) {
           ArmOutputUsedZero(s);
           break;
         }
-        SetFlow(s, FaxFlow::Off);
+        SetPageFlow(s, FaxFlow::Off);
         SetFaxStatus(s, fsSendingPage);
         ClearResponse(m);
         if (IsClass1(s)) {
@@ -694,7 +678,7 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 29:
-      if (Has(s, "OK")) {
+      if (ResponseHas(s, "OK")) {
         m.retryCount = 0;
         SetFaxStatus(s, fsSendingEop);
         s.state = 30;
@@ -713,7 +697,7 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 31:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, MorePages(s) ? fcfMPS : fcfEOP, true);
         s.state = 32;
       } else {
@@ -721,7 +705,7 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 32:
-      if (Has(s, "OK")) {
+      if (ResponseHas(s, "OK")) {
         port->Delay(200);
         SendFrameCommand(s, "AT+FRH=3");
         ArmTimeout(s, 54);
@@ -731,11 +715,11 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 34:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         ClearResponse(m);
-      } else if (Has(s, "ERROR")) {
+      } else if (ResponseHas(s, "ERROR")) {
         s.state = 30;
-      } else if (Has(s, "OK") && m.finalFrame) {
+      } else if (ResponseHas(s, "OK") && m.finalFrame) {
         m.finalFrame = false;
         bool more = MorePages(s);
         if (m.lastControl == fcfMCF) {
@@ -754,14 +738,14 @@ void RunState(FaxSession& s, int event, int handle) {
           SendFrameCommand(s, "AT+FTH=3");
           s.state = more ? 13 : 35;
         }
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         SendFrameCommand(s, "AT+FRH=3");
       } else {
         ClearResponse(m);
       }
       break;
     case 35:
-      if (Has(s, "CONNECT")) {
+      if (ResponseHas(s, "CONNECT")) {
         SendFrame(s, fcfDCN, true);
         s.state = 36;
       } else {
@@ -769,7 +753,7 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 36:
-      if (Has(s, "OK")) {
+      if (ResponseHas(s, "OK")) {
         SendCommand(s, "ATH");
         ArmTimeout(s, 26);
         s.state = 37;
@@ -778,7 +762,7 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 37:
-      if (Has(s, "OK")) s.state = 44;
+      if (ResponseHas(s, "OK")) s.state = 44;
       else ClearResponse(m);
       break;
     case 38:
@@ -788,16 +772,16 @@ void RunState(FaxSession& s, int event, int handle) {
       s.state = IsClass2(s) ? 39 : 43;
       break;
     case 39:
-      if (!Has(s, "OK")) { Fail(s, ecFaxSessionError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxSessionError); break; }
       SendCommand(s, MorePages(s) ? "AT+FET=0" : "AT+FET=2");
       ArmTimeout(s, m.dataTimeout);
       s.state = 40;
       break;
     case 40:
-      if (Has(s, m.class2Commands[13].c_str())) {
-        m.hangupCode = std::atoi(ReplyValue(Line(s)).substr(0, 3).c_str());
-      } else if (Has(s, m.class2Commands[12].c_str())) {
-        int status = std::atoi(ReplyValue(Line(s)).c_str());
+      if (ResponseHas(s, m.class2Commands[13].c_str())) {
+        m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
+      } else if (ResponseHas(s, m.class2Commands[12].c_str())) {
+        int status = std::atoi(ReplyValue(ResponseText(s)).c_str());
         if (status == 1 || status == 3) {
           SetFaxStatus(s, fsPageAccepted);
         } else if (status == 2) {
@@ -808,14 +792,14 @@ void RunState(FaxSession& s, int event, int handle) {
         } else {
           Fail(s, ecFaxPageError);
         }
-      } else if (Has(s, "OK")) {
+      } else if (ResponseHas(s, "OK")) {
         s.state = 42;
       } else {
         Fail(s, ecFaxPageError);
       }
       break;
     case 41:
-      if (!Has(s, "OK")) { Fail(s, ecFaxSessionError); break; }
+      if (!ResponseHas(s, "OK")) { Fail(s, ecFaxSessionError); break; }
       if (++s.pageResends > s.pageResendLimit) {
         WriteModem(s, std::string("AT+FKS\r"));
         Fail(s, ecFaxSessionError);
@@ -841,15 +825,15 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 43:
-      if (Has(s, "OK")) {
+      if (ResponseHas(s, "OK")) {
         SetFaxStatus(s, fsPageAccepted);
         s.state = 42;
-      } else if (Has(s, "ERROR")) {
+      } else if (ResponseHas(s, "ERROR")) {
         SendCommand(s, "AT+FPS?");
         SetFaxStatus(s, fsPageError);
         s.state = 41;
-      } else if (Has(s, m.class2Commands[13].c_str())) {
-        m.hangupCode = std::atoi(ReplyValue(Line(s)).substr(0, 3).c_str());
+      } else if (ResponseHas(s, m.class2Commands[13].c_str())) {
+        m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
       } else {
         Fail(s, ecFaxPageError);
       }
