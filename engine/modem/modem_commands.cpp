@@ -1,5 +1,6 @@
 #include "engine/modem/modem_commands.h"
 
+#include "engine/class2/class2_reports.h"
 #include "engine/modem/response_assembler.h"
 #include "engine/session/fax_records.h"
 #include "engine/session/fax_session.h"
@@ -185,14 +186,8 @@ int SendDialString(FaxSession& s) {
 }
 
 void FillClass2CommandTable(FaxSession& s) {
-  static const char* const kClass2[14] = {"AT+FCLASS=2", "", "", "", "AT+FDIS", "AT+FLID",
-                                          "AT+FDCC", "+FCON", "+FDIS", "+FDCS", "+FTSI",
-                                          "+FCSI", "+FPTS", "FHNG"};
-  static const char* const kClass20[14] = {"AT+FCLASS=2.0", "", "", "", "AT+FIS", "AT+FLI",
-                                           "AT+FCC", "+FCO", "+FIS", "+FCS", "+FTI",
-                                           "+FCI", "+FPS", "FHS"};
-  const char* const* table = s.common.faxClass == kFaxClass20 ? kClass20 : kClass2;
-  for (int i = 0; i < 14; ++i) s.modem.class2Commands[i] = table[i];
+  bool class20 = s.common.faxClass == kFaxClass20;
+  for (int i = 0; i < c2EntryCount; ++i) s.modem.class2Commands[i] = Class2Name(class20, i);
 }
 
 }  // namespace tv

@@ -162,6 +162,7 @@ struct FaxSession {
   int bufferMinimum = 1000;
   int pageResends = 0;
   int pageResendLimit = 2;
+  bool pageRefused = false;  // Class 2.0: +FPS said the page was refused
   bool safeMode = true;
   bool resendPage = false;          // RTN: the refused page goes again
   std::vector<uint8_t> pendingOut;  // page bytes the output buffer had no room for

@@ -230,13 +230,14 @@ bool TakeReply(FaxSession& s) {
       continue;
     }
     if (what != Assembled::Line) continue;
-    if (ResponseHas(s, "ERROR") && s.state != 31 && s.state != 34) {
+    // State 43 reads ERROR as a Class 2.0 page refusal.
+    if (ResponseHas(s, "ERROR") && s.state != 31 && s.state != 34 && s.state != 43) {
       Fail(s, ecFaxBadModemResult);
       return false;
     }
-    if ((IsClass2(s) || IsClass20(s)) && !m.class2Commands[13].empty() &&
-        ResponseHas(s, m.class2Commands[13].c_str()) && s.state != 40 && s.state != 43) {
-      m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
+    if (!IsClass1(s) && IsClass2Report(m, ResponseText(s), c2HangupReport) && s.state != 40 &&
+        s.state != 43) {
+      m.hangupCode = Class2HangupCode(ResponseText(s));
       Fail(s, ecFaxBadModemResult);
       return false;
     }
@@ -270,6 +271,7 @@ void State1(FaxSession& s) {
   c.totalPages = 0;
   c.coverCount = 0;
   s.pageResends = 0;
+  s.pageRefused = false;
   s.modem.hangupCode = 0;
   c.bytesTransferred = 0;
   c.pageLength = 0;
@@ -420,6 +422,143 @@ void State25(FaxSession& s, int event, int handle) {
   ArmOutputFree(s);
 }
 
+bool IsReport(const FaxSession& s, int entry) {
+  return IsClass2Report(s.modem, ResponseText(s), entry);
+}
+
+// State 20: the remote's reports after the dial, the session parameters
+// after AT+FDT, then CONNECT for the page data.
+void State20(FaxSession& s) {
+  FaxCommonData& c = s.common;
+  FaxModemData& m = s.modem;
+  if (IsReport(s, c2RemoteCaps)) {
+    DecodeClass2Params(m, ReplyValue(ResponseText(s)));
+    if ((m.pageWide && !m.remoteWide) || (m.pageResolution == '1' && !m.remoteFine)) {
+      Fail(s, ecFaxBadMachine);
+      return;
+    }
+    SetFaxStatus(s, fsConnectionParams);
+  } else if (IsReport(s, c2CsiReport)) {
+    c.remoteId = Class2StationId(ReplyValue(ResponseText(s)));
+    SetFaxStatus(s, fsGotStationId);
+  } else if (IsReport(s, c2SessionReport)) {
+    DecodeClass2Params(m, ReplyValue(ResponseText(s)));
+    SetFaxStatus(s, fsConnectionParams);
+  } else if (ResponseHas(s, "CONNECT")) {
+    if (IsClass20(s)) {
+      ArmOutputFree(s);
+      s.state = 22;
+    } else {
+      ArmTimeout(s, 18);
+      s.state = 21;
+    }
+  } else if (ResponseHas(s, "OK")) {
+    SendCommand(s, "AT+FDT");
+    ArmTimeout(s, 546);
+    m.waitDeadline = c.port->Ticks() + 546;
+  }
+}
+
+// State 19: the dial's outcome. A modem that reports the remote's
+// capabilities or id without a connect report has connected all the same.
+void State19(FaxSession& s) {
+  FaxModemData& m = s.modem;
+  if (IsReport(s, c2ConnectReport)) {
+    ArmTimeout(s, m.responseTimeout);
+    s.state = 20;
+  } else if (IsReport(s, c2RemoteCaps) || IsReport(s, c2CsiReport)) {
+    ArmTimeout(s, m.responseTimeout);
+    s.state = 20;
+    State20(s);
+  } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
+    BusyHandling(s);
+  } else if (ResponseHas(s, "VOICE")) {
+    Fail(s, ecFaxVoiceCall);
+  } else if (ResponseHas(s, "NO DIAL")) {
+    Fail(s, ecFaxNoDialTone);
+  } else if (ResponseHas(s, "RRIER")) {
+    Fail(s, ecFaxNoCarrier);  // nobody answered: do not wait out DialWait
+  }
+}
+
+// A refused page goes again after the modem's OK (state 41, and state 43
+// when a Class 2.0 modem reported the refusal in +FPS before its OK).
+void ResendPage(FaxSession& s) {
+  FaxCommonData& c = s.common;
+  FaxModemData& m = s.modem;
+  if (++s.pageResends > s.pageResendLimit) {
+    WriteModem(s, Class2AbortCommand(IsClass20(s)) + "\r");
+    Fail(s, ecFaxSessionError);
+    return;
+  }
+  SendCommand(s, "AT+FDT");
+  if (c.coverInProgress && !m.coverIsApf) {
+    if (s.coverText) std::fclose(s.coverText);
+    s.coverText = nullptr;
+  } else {
+    int rc = SeekPage(s, c.coverInProgress ? 1 : c.currentPage);
+    if (rc != ecOK) {
+      Fail(s, rc);
+      return;
+    }
+  }
+  s.state = 20;
+}
+
+// State 40: the Class 2 page status after AT+FET.
+void State40(FaxSession& s) {
+  FaxModemData& m = s.modem;
+  if (IsReport(s, c2HangupReport)) {
+    m.hangupCode = Class2HangupCode(ResponseText(s));
+  } else if (IsReport(s, c2PageStatus)) {
+    int status = Class2ReportNumber(ResponseText(s));
+    if (status == 1 || status == 3) {
+      SetFaxStatus(s, fsPageAccepted);
+    } else if (status == 2) {
+      SetFaxStatus(s, fsPageError);
+      s.state = 41;
+    } else if (status == 4 || status == 5) {
+      Fail(s, ecCancelRequested);
+    } else {
+      Fail(s, ecFaxPageError);
+    }
+  } else if (ResponseHas(s, "OK")) {
+    s.state = 42;
+  } else {
+    Fail(s, ecFaxPageError);
+  }
+}
+
+// State 43: the Class 2.0 modem's verdict on the page. OK accepts it, ERROR
+// refuses it; a modem that reports +FPS first is read by its value, and a
+// refusal there makes its OK send the page again.
+void State43(FaxSession& s) {
+  FaxModemData& m = s.modem;
+  if (ResponseHas(s, "ERROR")) {
+    SendCommand(s, "AT+FPS?");
+    SetFaxStatus(s, fsPageError);
+    s.state = 41;
+  } else if (IsReport(s, c2HangupReport)) {
+    m.hangupCode = Class2HangupCode(ResponseText(s));
+  } else if (IsReport(s, c2PageStatus)) {
+    int status = Class2ReportNumber(ResponseText(s));
+    s.pageRefused = status == 2;
+    if (status == 4 || status == 5) Fail(s, ecCancelRequested);
+    else if (status != 1 && status != 2 && status != 3) Fail(s, ecFaxPageError);
+  } else if (ResponseHas(s, "OK")) {
+    if (s.pageRefused) {
+      s.pageRefused = false;
+      SetFaxStatus(s, fsPageError);
+      ResendPage(s);
+    } else {
+      SetFaxStatus(s, fsPageAccepted);
+      s.state = 42;
+    }
+  } else {
+    Fail(s, ecFaxPageError);
+  }
+}
+
 void RunState(FaxSession& s, int event, int handle) {
   FaxCommonData& c = s.common;
   FaxModemData& m = s.modem;
@@ -566,46 +705,8 @@ void RunState(FaxSession& s, int event, int handle) {
         s.state = 21;
       }
       break;
-    case 19:
-      if (ResponseHas(s, m.class2Commands[7].c_str())) {
-        ArmTimeout(s, m.responseTimeout);
-        s.state = 20;
-      } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
-        BusyHandling(s);
-      } else if (ResponseHas(s, "VOICE")) {
-        Fail(s, ecFaxVoiceCall);
-      } else if (ResponseHas(s, "NO DIAL")) {
-        Fail(s, ecFaxNoDialTone);
-      }
-      break;
-    case 20:
-      if (ResponseHas(s, m.class2Commands[8].c_str())) {
-        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
-        if ((m.pageWide && !m.remoteWide) || (m.pageResolution == '1' && !m.remoteFine)) {
-          Fail(s, ecFaxBadMachine);
-          break;
-        }
-        SetFaxStatus(s, fsConnectionParams);
-      } else if (ResponseHas(s, m.class2Commands[11].c_str())) {
-        c.remoteId = Class2StationId(ReplyValue(ResponseText(s)));
-        SetFaxStatus(s, fsGotStationId);
-      } else if (ResponseHas(s, m.class2Commands[9].c_str())) {
-        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
-        SetFaxStatus(s, fsConnectionParams);
-      } else if (ResponseHas(s, "CONNECT")) {
-        if (IsClass20(s)) {
-          ArmOutputFree(s);
-          s.state = 22;
-        } else {
-          ArmTimeout(s, 18);
-          s.state = 21;
-        }
-      } else if (ResponseHas(s, "OK")) {
-        SendCommand(s, "AT+FDT");
-        ArmTimeout(s, 546);
-        m.waitDeadline = port->Ticks() + 546;
-      }
-      break;
+    case 19: State19(s); break;
+    case 20: State20(s); break;
     case 21:
       if (timeout) {
         ArmOutputFree(s);
@@ -777,46 +878,16 @@ void RunState(FaxSession& s, int event, int handle) {
       ArmTimeout(s, m.dataTimeout);
       s.state = 40;
       break;
-    case 40:
-      if (ResponseHas(s, m.class2Commands[13].c_str())) {
-        m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
-      } else if (ResponseHas(s, m.class2Commands[12].c_str())) {
-        int status = std::atoi(ReplyValue(ResponseText(s)).c_str());
-        if (status == 1 || status == 3) {
-          SetFaxStatus(s, fsPageAccepted);
-        } else if (status == 2) {
-          SetFaxStatus(s, fsPageError);
-          s.state = 41;
-        } else if (status == 4 || status == 5) {
-          Fail(s, ecCancelRequested);
-        } else {
-          Fail(s, ecFaxPageError);
-        }
-      } else if (ResponseHas(s, "OK")) {
-        s.state = 42;
-      } else {
-        Fail(s, ecFaxPageError);
-      }
-      break;
+    case 40: State40(s); break;
     case 41:
+      // The page status that AT+FPS? asks for comes before the OK.
+      if (IsReport(s, c2PageStatus)) break;
       if (!ResponseHas(s, "OK")) { Fail(s, ecFaxSessionError); break; }
-      if (++s.pageResends > s.pageResendLimit) {
-        WriteModem(s, std::string("AT+FKS\r"));
-        Fail(s, ecFaxSessionError);
-        break;
-      }
-      SendCommand(s, "AT+FDT");
-      if (c.coverInProgress && !m.coverIsApf) {
-        if (s.coverText) std::fclose(s.coverText);
-        s.coverText = nullptr;
-      } else {
-        int rc = SeekPage(s, c.coverInProgress ? 1 : c.currentPage);
-        if (rc != ecOK) { Fail(s, rc); break; }
-      }
-      s.state = 20;
+      ResendPage(s);
       break;
     case 42:
       if (MorePages(s)) {
+        s.pageResends = 0;  // each page may be refused twice
         if (!NextPage(s)) break;
         SendCommand(s, "AT+FDT");
         s.state = 20;
@@ -824,20 +895,7 @@ void RunState(FaxSession& s, int event, int handle) {
         s.state = 44;
       }
       break;
-    case 43:
-      if (ResponseHas(s, "OK")) {
-        SetFaxStatus(s, fsPageAccepted);
-        s.state = 42;
-      } else if (ResponseHas(s, "ERROR")) {
-        SendCommand(s, "AT+FPS?");
-        SetFaxStatus(s, fsPageError);
-        s.state = 41;
-      } else if (ResponseHas(s, m.class2Commands[13].c_str())) {
-        m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
-      } else {
-        Fail(s, ecFaxPageError);
-      }
-      break;
+    case 43: State43(s); break;
     case 44: Hangup44(s); break;
     case 45:
       NotifyOwner(s, FaxMsgStatus, fsmLast);

@@ -38,5 +38,47 @@ TEST(Class2Reports, StationIds) {
   EXPECT_EQ("", Class2StationId("\"\""));
 }
 
+// Report lines are known by the name they begin with, in either class's
+// spelling, whatever the session's table says.
+TEST(Class2Reports, ReportsAreRecognisedByTheirLeadingName) {
+  struct Case { const char* line; int entry; bool match; };
+  const Case cases[] = {
+      {"+FCON", c2ConnectReport, true},
+      {"+FCO", c2ConnectReport, true},
+      {"+FCOX", c2ConnectReport, false},
+      {"+FHNG:0", c2HangupReport, true},
+      {"FHNG:0", c2HangupReport, true},
+      {"+FHS:00", c2HangupReport, true},
+      {"+FCSI:\"FHS 1\"", c2HangupReport, false},  // a station id is no hang-up report
+      {"+FCSI:\"FHS 1\"", c2CsiReport, true},
+      {"+FCSI:\"FHS 1\"", c2SessionReport, false},  // +FCS is a prefix of +FCSI
+      {"+FCS:1,5,0,2,0,0,0,0", c2SessionReport, true},
+      {"+FDCS: 1,5,0,2,0,0,0,0", c2SessionReport, true},
+      {"+FPTS:1,2200,0,0", c2PageStatus, true},
+      {"+FPS:2,0,0,0,0", c2PageStatus, true},
+      {"+FTI:\"CALLER\"", c2TsiReport, true},
+      {"+FDIS:0,3,0,2,0,0,0,0", c2RemoteCaps, true},
+      {"+FDIS:0,3,0,2,0,0,0,0", c2SessionReport, false},
+      {"OK", c2PageStatus, false},
+  };
+  for (bool class20 : {false, true}) {
+    FaxModemData m;
+    for (int i = 0; i < c2EntryCount; ++i) m.class2Commands[i] = Class2Name(class20, i);
+    for (const Case& c : cases)
+      EXPECT_EQ(c.match, IsClass2Report(m, c.line, c.entry)) << c.line << " " << class20;
+  }
+  EXPECT_TRUE(IsPostPageReport("+FET:1"));
+  EXPECT_FALSE(IsPostPageReport("+FETX:1"));
+}
+
+TEST(Class2Reports, NumbersOfStatusAndHangupReports) {
+  EXPECT_EQ(1, Class2ReportNumber("+FPTS:1,2200,0,0"));
+  EXPECT_EQ(2, Class2ReportNumber("+FPS: 2,0,0,0,0"));
+  EXPECT_EQ(-1, Class2ReportNumber("+FPTS:"));
+  EXPECT_EQ(0, Class2HangupCode("+FHNG:0"));
+  EXPECT_EQ(50, Class2HangupCode("+FHS: 50"));
+  EXPECT_EQ(100, Class2HangupCode("FHNG:1004"));  // three characters
+}
+
 }  // namespace
 }  // namespace tv

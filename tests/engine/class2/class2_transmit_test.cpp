@@ -1,0 +1,318 @@
+// The transmit state machine against emulated Class 2 and Class 2.0 modems
+// on virtual time.
+#include "engine/transmit/transmit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "class2_modem.h"
+#include "engine/files/apf_layout.h"
+#include "engine/session/fax_session.h"
+#include "engine/session/fax_status.h"
+#include "platform/core/error_codes.h"
+
+namespace tv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Class2Modem;
+using test::Class2Remote;
+
+// A page of line records; `mark` tells the pages apart, and the 0x10 byte
+// must reach the modem doubled.
+std::vector<uint8_t> PageRecords(uint8_t mark) {
+  return {6, 0, 0x00, 0x80, 0xB2, 0x59, 0x01, 0x00,
+          4, 0, 0x00, 0x80, 0x10, mark,
+          12, 0, 0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
+}
+
+// The coded lines of PageRecords(mark) as they reach the modem.
+std::vector<uint8_t> CodedPage(uint8_t mark) {
+  return {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00, 0x00, 0x80, 0x10, mark, 0x00,
+          0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
+}
+
+std::string WriteApf(const fs::path& path, int pages, uint16_t flags = 0) {
+  std::vector<uint8_t> bytes;
+  auto header = MakeApfFileHeader(0, "TELVANE", static_cast<uint16_t>(pages));
+  bytes.insert(bytes.end(), header.begin(), header.end());
+  for (int i = 1; i <= pages; ++i) {
+    std::vector<uint8_t> records = PageRecords(static_cast<uint8_t>(i));
+    auto page = MakeApfPageHeader(static_cast<uint32_t>(records.size()), flags | pfLineRecords);
+    bytes.insert(bytes.end(), page.begin(), page.end());
+    bytes.insert(bytes.end(), records.begin(), records.end());
+  }
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), bytes.size());
+  return path.string();
+}
+
+struct Owner : FaxOwner {
+  std::vector<std::string> faxFiles;
+  std::vector<int> errors;
+  std::vector<int> logs;
+  std::vector<int> statuses;  // every status the machine set
+  bool finished = false;
+  int finishCode = 1;
+
+  int Send(FaxSession& s, int message, int wParam) override {
+    switch (message) {
+      case FaxMsgNextFile:
+        if (faxFiles.empty()) return 0;
+        SetNextFax(s, "5551234", faxFiles.front(), "");
+        faxFiles.erase(faxFiles.begin());
+        return 1;
+      case FaxMsgError: errors.push_back(wParam); break;
+      case FaxMsgLog: logs.push_back(wParam); break;
+      default: break;
+    }
+    return 0;
+  }
+  void Post(FaxSession&, int message, int wParam) override {
+    if (message == FaxMsgFinish) {
+      finished = true;
+      finishCode = wParam;
+    }
+  }
+};
+
+struct Class2TransmitFixture : testing::Test {
+  fs::path dir;
+  Owner owner;
+  std::unique_ptr<FaxSession> session;
+  std::unique_ptr<Class2Modem> modem;
+  std::vector<int> statuses;
+
+  Class2TransmitFixture() {
+    dir = fs::temp_directory_path() /
+          ("tv-engine-c2tx-" + std::to_string(::getpid()) + "-" +
+           testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+  }
+  ~Class2TransmitFixture() override { fs::remove_all(dir); }
+
+  // Sends the fax files through the modem; faxClass kFaxClassDetect asks
+  // the modem.
+  void Send(Class2Remote remote, std::vector<std::string> files, int faxClass = -1) {
+    owner = Owner{};
+    owner.faxFiles = std::move(files);
+    statuses.clear();
+    if (faxClass < 0) faxClass = remote.class20 ? kFaxClass20 : kFaxClass2;
+    modem = std::make_unique<Class2Modem>(std::move(remote));
+    ASSERT_EQ(ecOK, CreateSendSession(session, "123 456", modem.get(), &owner));
+    session->common.faxClass = faxClass;
+    SetDesiredBps(*session, 14400);
+    SetSessionFlags(*session, ffExitOnError);
+    StartTransmit(*session);
+    int last = -1;
+    ASSERT_TRUE(modem->RunUntil([&] {
+      if (session->common.status != last) statuses.push_back(last = session->common.status);
+      return owner.finished;
+    })) << "the run did not end";
+  }
+
+  size_t Count(const std::string& command) const {
+    return static_cast<size_t>(std::count(modem->commands.begin(), modem->commands.end(), command));
+  }
+  bool Saw(int status) const {
+    return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+  }
+  // The page data after the engine's white lines and fill.
+  static std::vector<uint8_t> FilePart(const std::vector<uint8_t>& sent, uint8_t mark) {
+    std::vector<uint8_t> needle = {0x00, 0x80, 0x10, mark};
+    auto it = std::search(sent.begin(), sent.end(), needle.begin(), needle.end());
+    if (it == sent.end() || it - sent.begin() < 6) return {};
+    return std::vector<uint8_t>(it - 6, sent.end());
+  }
+};
+
+TEST_F(Class2TransmitFixture, SendsOneAndThreePagesInBothClasses) {
+  for (bool class20 : {false, true}) {
+    for (int pages : {1, 3}) {
+      SCOPED_TRACE(std::string(class20 ? "2.0 " : "2 ") + std::to_string(pages));
+      Class2Remote remote;
+      remote.class20 = class20;
+      Send(remote, {WriteApf(dir / "FAX.APF", pages)});
+      EXPECT_EQ(0, owner.finishCode);
+      EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitOk}), owner.logs);
+      EXPECT_EQ("12 34 567", GetRemoteStationId(*session));
+      ASSERT_EQ(static_cast<size_t>(pages), modem->pages.size());
+      for (int p = 0; p < pages; ++p)
+        EXPECT_EQ(CodedPage(static_cast<uint8_t>(p + 1)),
+                  FilePart(modem->pages[p], static_cast<uint8_t>(p + 1)));
+      std::vector<uint8_t> ends(static_cast<size_t>(pages), class20 ? ',' : 0x03);
+      if (class20) ends.back() = '.';
+      EXPECT_EQ(ends, modem->pageEnds);
+      EXPECT_EQ(static_cast<size_t>(pages), Count("AT+FDT"));
+      EXPECT_EQ(class20 ? 0 : pages, modem->xonWaits);
+      if (class20) {
+        std::vector<std::string> setup(modem->commands.begin(), modem->commands.begin() + 7);
+        EXPECT_EQ((std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=2.0",
+                                            "AT+FLI=\"123 456\"", "AT+FLO=2", "AT+FNR=1,1,1,0",
+                                            "AT+FIS=0,5,0,2,0,0,0,0", "ATDT5551234"}),
+                  setup);
+        EXPECT_EQ(0u, Count("AT+FET=0") + Count("AT+FET=2"));
+      } else {
+        std::vector<std::string> setup(modem->commands.begin(), modem->commands.begin() + 5);
+        EXPECT_EQ((std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=2",
+                                            "AT+FLID=\"123 456\"", "AT+FDIS=0,5,0,2,0,0,0,0",
+                                            "ATDT5551234"}),
+                  setup);
+        EXPECT_EQ(static_cast<size_t>(pages - 1), Count("AT+FET=0"));
+        EXPECT_EQ(1u, Count("AT+FET=2"));
+        EXPECT_EQ("AT+FET=2", modem->commands.back());
+      }
+      // The last page's acceptance is followed at once by the end of the fax.
+      if (!class20 || pages > 1) {
+        EXPECT_TRUE(Saw(fsPageAccepted));
+      }
+      EXPECT_EQ(0, session->modem.hangupCode);
+    }
+  }
+}
+
+TEST_F(Class2TransmitFixture, PageStatusDecidesAcceptResendOrEnd) {
+  struct Case {
+    bool class20;
+    bool reports;  // Class 2.0 modem reports +FPS before its OK
+    int pages;
+    std::vector<int> status;  // per page sent
+    int finish;
+    size_t sends;
+    const char* abort;  // written after the third refusal
+  };
+  const Case cases[] = {
+      {false, false, 1, {1}, 0, 1, nullptr},
+      {false, false, 1, {3}, 0, 1, nullptr},
+      {false, false, 1, {2, 1}, 0, 2, nullptr},
+      {false, false, 1, {2, 2, 1}, 0, 3, nullptr},  // refused twice: sent three times
+      {false, false, 1, {2, 2, 2}, ecFaxSessionError, 3, "AT+FK"},
+      {false, false, 1, {4}, ecCancelRequested, 1, nullptr},
+      {false, false, 1, {5}, ecCancelRequested, 1, nullptr},
+      {false, false, 1, {7}, ecFaxPageError, 1, nullptr},
+      {false, false, 3, {2, 2, 1, 2, 2, 1, 2, 1}, 0, 8, nullptr},  // two refusals per page
+      {true, false, 1, {1}, 0, 1, nullptr},
+      {true, false, 1, {2, 1}, 0, 2, nullptr},  // ERROR after the page
+      {true, false, 1, {2, 2, 1}, 0, 3, nullptr},
+      {true, false, 1, {2, 2, 2}, ecFaxSessionError, 3, "AT+FKS"},
+      {true, true, 1, {3}, 0, 1, nullptr},
+      {true, true, 1, {2, 1}, 0, 2, nullptr},  // +FPS:2, then OK
+      {true, true, 1, {4}, ecCancelRequested, 1, nullptr},
+      {true, true, 3, {1, 2, 2, 1, 1}, 0, 5, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string trace = std::string(c.class20 ? "2.0" : "2") + (c.reports ? " reports" : "") +
+                        " pages " + std::to_string(c.pages) + " status";
+    for (int v : c.status) trace += " " + std::to_string(v);
+    SCOPED_TRACE(trace);
+    Class2Remote remote;
+    remote.class20 = c.class20;
+    remote.statusReports = c.reports;
+    remote.pageStatus = c.status;
+    Send(remote, {WriteApf(dir / "FAX.APF", c.pages)});
+    EXPECT_EQ(c.finish, owner.finishCode);
+    EXPECT_EQ(c.sends, Count("AT+FDT"));
+    EXPECT_EQ(c.sends, modem->pages.size());
+    EXPECT_EQ(c.abort ? 1u : 0u, c.abort ? Count(c.abort) : 0u);
+    EXPECT_EQ(0u, Count(c.class20 ? "AT+FK" : "AT+FKS"));
+    // Without +FPS reports a Class 2.0 refusal is ERROR, and the engine asks.
+    size_t refusals = static_cast<size_t>(std::count(c.status.begin(), c.status.end(), 2));
+    EXPECT_EQ(c.class20 && !c.reports ? std::min(refusals, c.sends) : 0u, Count("AT+FPS?"));
+    if (refusals > 0) {
+      EXPECT_TRUE(Saw(fsPageError));
+    }
+    if (c.status[0] == 2) {
+      // A page sent again is the same page.
+      ASSERT_LE(2u, modem->pages.size());
+      EXPECT_EQ(CodedPage(1), FilePart(modem->pages[1], 1));
+    }
+    if (c.finish == 0) {
+      EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitOk}), owner.logs);
+      ASSERT_FALSE(modem->pages.empty());
+      EXPECT_EQ(CodedPage(static_cast<uint8_t>(c.pages)),
+                FilePart(modem->pages.back(), static_cast<uint8_t>(c.pages)));
+    } else {
+      EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitFail}), owner.logs);
+      EXPECT_EQ(std::vector<int>{c.finish}, owner.errors);
+    }
+  }
+}
+
+TEST_F(Class2TransmitFixture, AnUnexpectedHangupReportEndsTheFax) {
+  for (bool class20 : {false, true}) {
+    SCOPED_TRACE(class20);
+    Class2Remote remote;
+    remote.class20 = class20;
+    remote.hangupAtSend = 2;  // after the first page was accepted
+    Send(remote, {WriteApf(dir / "FAX.APF", 2)});
+    EXPECT_EQ(ecFaxBadModemResult, owner.finishCode);
+    EXPECT_EQ(50, session->modem.hangupCode);
+    EXPECT_EQ(1u, modem->pages.size());
+    EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitFail}), owner.logs);
+  }
+}
+
+TEST_F(Class2TransmitFixture, DialOutcomesAndRemoteCapabilities) {
+  struct Case {
+    std::string dial;       // the modem's answer to ATD; empty: a fax connection
+    std::string caps;       // the remote's +FDIS value
+    bool connectReport;     // +FCON before the remote's reports
+    uint16_t pageFlags;
+    int finish;
+  };
+  const Case cases[] = {
+      {"NO CARRIER", "1,5,0,2,0,0,0,0", true, 0, ecFaxNoCarrier},
+      {"BUSY", "1,5,0,2,0,0,0,0", true, 0, ecFaxBusy},
+      {"VOICE", "1,5,0,2,0,0,0,0", true, 0, ecFaxVoiceCall},
+      {"NO DIALTONE", "1,5,0,2,0,0,0,0", true, 0, ecFaxNoDialTone},
+      {"", "1,5,0,2,0,0,0,0", false, 0, 0},          // no connect report, still a fax
+      {"", "0,5,0,2,0,0,0,0", true, pfHighRes, ecFaxBadMachine},  // fine to a normal-only remote
+      {"", "1,5,0,2,0,0,0,0", true, pfWide, ecFaxBadMachine},     // wide to a 1728-only remote
+      {"", "1,5,1,2,0,0,0,0", true, pfWide | pfHighRes, 0},
+  };
+  for (bool class20 : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(class20 ? "2.0 " : "2 ") + c.dial + " " + c.caps);
+      Class2Remote remote;
+      remote.class20 = class20;
+      remote.dialResults = {c.dial};
+      remote.remoteCaps = c.caps;
+      remote.connectReport = c.connectReport;
+      Send(remote, {WriteApf(dir / "FAX.APF", 1, c.pageFlags)});
+      EXPECT_EQ(c.finish, owner.finishCode);
+      EXPECT_EQ(c.finish == 0 ? 1u : 0u, modem->pages.size());
+      if (c.finish == 0) {
+        std::string params = std::string(class20 ? "AT+FIS=" : "AT+FDIS=") +
+                             ((c.pageFlags & pfHighRes) ? "1" : "0") + ",5," +
+                             ((c.pageFlags & pfWide) ? "1" : "0") + ",2,0,0,0,0";
+        EXPECT_EQ(1u, Count(params));
+      }
+    }
+  }
+}
+
+TEST_F(Class2TransmitFixture, ClassAutoPicksTheBestClassTheModemNames) {
+  struct Case { const char* reply; bool class20; int stored; };
+  const Case cases[] = {{"0,1,2", false, kFaxClass2},
+                        {"+FCLASS: 0,1,2.0", true, kFaxClass20},
+                        {"(0,2,2.0)", true, kFaxClass20}};
+  for (bool echo : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.reply) + (echo ? " echo" : ""));
+      Class2Remote remote;
+      remote.class20 = c.class20;
+      remote.fclassReply = c.reply;
+      remote.echo = echo;
+      Send(remote, {WriteApf(dir / "FAX.APF", 1)}, kFaxClassDetect);
+      EXPECT_EQ(c.stored, session->common.faxClass);
+      EXPECT_EQ(0, owner.finishCode);
+      EXPECT_EQ(1u, Count(c.class20 ? "AT+FCLASS=2.0" : "AT+FCLASS=2"));
+      EXPECT_EQ(1u, modem->pages.size());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,139 @@
+// A port on virtual time with an emulated Class 2 or Class 2.0 modem: the
+// modem runs the fax procedure itself and speaks AT+F commands and +F
+// reports, with DLE-coded page data, XON before a Class 2 page is sent, DC2
+// before a received page is delivered, page status, post-page reports and
+// the hang-up report. Class2Remote scripts the far end; everything the
+// engine sends is recorded for the tests.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/session/fax_port.h"
+
+namespace tv::test {
+
+// One page that the far end sends to the engine.
+struct Class2Delivery {
+  std::vector<uint8_t> data;  // as the modem delivers it, before DLE coding
+  int quality = 1;            // the page status the modem reports after it
+  int postPage = -1;          // +FET value; -1: 0 while deliveries follow, else 2
+  bool error = false;         // ERROR instead of page status and post-page report
+};
+
+struct Class2Remote {
+  bool class20 = false;
+  std::string fclassReply = "0,1,2";  // the answer to AT+FCLASS=?
+  bool echo = false;                  // echoes commands until an ATE0
+  bool fclassError = false;           // AT+FCLASS=2 / 2.0 answered with ERROR
+
+  // Sending side: what the dial brings.
+  std::vector<std::string> dialResults;  // one per dial; empty: a fax connection
+  bool connectReport = true;             // +FCON / +FCO after the dial
+  std::string csi = "\"12 34 567\"";     // empty: no called-station id report
+  std::string remoteCaps = "1,5,0,2,0,0,0,0";
+  std::string sessionParams = "0,3,0,2,0,0,0,0";
+  // Page status for each page the engine sends, in order; missing ones are 1.
+  // Class 2: the +FPTS value. Class 2.0: 2 is ERROR after the page (or
+  // +FPS:2 and OK with statusReports), 1 and 3 are OK, others +FPS:n, OK.
+  std::vector<int> pageStatus;
+  bool statusReports = false;  // Class 2.0: +FPS:n before the OK
+  bool xon = true;             // Class 2: XON after CONNECT
+  int hangupAtSend = 0;        // the hang-up report answers this AT+FDT (1-based)
+
+  // Receiving side: the caller.
+  int rings = 1;
+  std::string tsi = "\"CALLER 9\"";  // empty: no transmitting-station id report
+  std::string callerParams = "0,3,0,2,0,0,0,0";
+  std::vector<Class2Delivery> deliveries;
+  int hangupAtDelivery = -1;  // the hang-up report answers AT+FDR for this delivery
+};
+
+class Class2Modem : public FaxPort {
+ public:
+  explicit Class2Modem(Class2Remote remote) : remote_(std::move(remote)), echo_(remote_.echo) {}
+  ~Class2Modem() override = default;
+
+  // Runs events until done() or the virtual time limit.
+  bool RunUntil(const std::function<bool()>& done, int64_t limitMs = 900000);
+  // The far end calls: RING reports follow.
+  void Ring();
+
+  // Records.
+  std::vector<std::string> commands;         // every command line, in order
+  std::vector<std::vector<uint8_t>> pages;   // page data the engine sent, DLE coding undone
+  std::vector<uint8_t> pageEnds;             // what followed DLE: ETX, ',' or '.'
+  int dc2Count = 0;                          // DC2 bytes the engine wrote
+  int xonWaits = 0;                          // XONs the modem sent
+  int64_t NowMs() const { return now_; }
+
+  // FaxPort.
+  int InputWaiting() override { return static_cast<int>(input_.size()); }
+  int ReadByte() override;
+  int WriteBlock(const uint8_t* data, size_t size) override;
+  int OutputQueued() override { return 0; }
+  int OutputRoom() override { return 8192; }
+  void DiscardInput() override { input_.clear(); }
+  void DiscardOutput() override {}
+  void SetLineSignals(bool, bool) override {}
+  bool CarrierPresent() override { return false; }
+  int SetBitRate(int rate) override { rate_ = rate; return 0; }
+  int BitRate() override { return rate_; }
+  void SetSoftwareFlow(FaxFlow) override {}
+  int AvailTrigger() override { return 1; }
+  int AddTimer() override;
+  int ArmTimer(int handle, long ticks, bool active) override;
+  int AddStatusWatch(int kind) override;
+  int ArmStatusWatch(int handle, int level, bool active) override;
+  int DropTrigger(int handle) override { return triggers_.erase(handle) ? 0 : -5003; }
+  int SetHandler(Handler handler) override { handler_ = std::move(handler); return 0; }
+  void RemoveHandler() override { handler_ = nullptr; }
+  bool SuspendDelivery(bool on) override { bool was = suspended_; suspended_ = on; return was; }
+  void DeliverPending() override { TakeDue(); }
+  uint64_t Ticks() override { return static_cast<uint64_t>(now_ / 55); }
+  void Delay(int ms) override { now_ += ms; }
+
+ private:
+  struct Trigger { int kind = 0; int level = 0; bool armed = false; int64_t due = 0; };
+
+  void Reply(const std::string& text, int64_t delayMs = 30);
+  void ReplyBytes(const std::vector<uint8_t>& bytes, int64_t delayMs);
+  void TakeDue();
+  void Command(const std::string& command);
+  void Dial();
+  void PageSent(uint8_t end);
+  void PostPage(int code);
+  void NextDelivery();
+  void Deliver();
+  std::string Name(const char* class2, const char* class20) const {
+    return remote_.class20 ? class20 : class2;
+  }
+  int StatusOf(size_t page) const {
+    return page < remote_.pageStatus.size() ? remote_.pageStatus[page] : 1;
+  }
+
+  Class2Remote remote_;
+  bool echo_ = false;
+  int64_t now_ = 0;
+  int64_t lastReplyAt_ = 0;
+  int rate_ = 19200;
+  bool suspended_ = false;
+  Handler handler_;
+  std::deque<uint8_t> input_;
+  std::multimap<int64_t, std::vector<uint8_t>> scheduled_;
+  std::map<int, Trigger> triggers_;
+  int nextHandle_ = 2;
+  bool inData_ = false;  // page data from the engine until DLE ETX / DLE , / DLE .
+  bool dle_ = false;
+  std::string line_;
+  std::vector<uint8_t> data_;
+  int sends_ = 0;          // AT+FDT commands taken
+  size_t delivery_ = 0;    // the next page the far end sends
+  bool awaitDc2_ = false;  // CONNECT for AT+FDR went out; data follows DC2
+};
+
+}  // namespace tv::test
