@@ -107,6 +107,7 @@ int FaxFileWriter::DropPage() {
     cut = pageHeaderOffset_;
     buffer_.clear();
     pageOpen_ = false;
+    lastPageOffset_ = -1;  // the page before stays: it was not the one refused
   } else {
     if (lastPageOffset_ < 0 || pageCount_ == 0) return ecOK;
     cut = lastPageOffset_;

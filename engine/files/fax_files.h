@@ -69,8 +69,11 @@ class FaxFileWriter {
   // Writes the buffer, counts the page, rewrites both headers.
   int FinishPage(const std::string& remoteId);
   // Removes the page being received (or, with no page open, the last
-  // finished one) so that a page sent again takes its place.
+  // finished one): the file is cut at the start of that page's header and
+  // the page is not counted, so that a page sent again takes its place.
+  // Each page can be dropped once; a second call finds nothing to drop.
   int DropPage();
+  bool CanDropPage() const { return file_ && (pageOpen_ || lastPageOffset_ >= 0); }
 
  private:
   int WriteAt(long offset, const uint8_t* data, size_t size);

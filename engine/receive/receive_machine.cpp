@@ -23,8 +23,7 @@ enum : int { kAbortState = 36, kEndState = 37 };
 constexpr int kPagePass = 10000;
 
 bool HasEntry(const FaxSession& s, int entry) {
-  const std::string& name = s.modem.class2Commands[entry];
-  return !name.empty() && ResponseHas(s, name.c_str());
+  return IsClass2Report(s.modem, ResponseText(s), entry);
 }
 
 void Fail(FaxSession& s, int code) {
@@ -65,7 +64,7 @@ bool AcceptCall(FaxSession& s) {
     s.common.currentPage = 0;
     return true;
   }
-  if (!IsClass1(s)) WriteModem(s, std::string("AT+FKS\r"));
+  if (!IsClass1(s)) WriteModem(s, Class2AbortCommand(IsClass20(s)) + "\r");
   ReportFaxError(s, ecFileRejected);
   ReceiveHangup(s);
   NotifyOwner(s, FaxMsgLog, flReceiveSkip);
@@ -131,8 +130,8 @@ bool TakeReply(FaxSession& s) {
       Fail(s, ecFaxBadModemResult);
       return false;
     }
-    if (!IsClass1(s) && HasEntry(s, 13) && s.state != 34) {
-      m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
+    if (!IsClass1(s) && HasEntry(s, c2HangupReport) && s.state != 34) {
+      m.hangupCode = Class2HangupCode(ResponseText(s));
       Fail(s, ecFaxSessionError);
       return false;
     }
@@ -253,8 +252,12 @@ void StartPage(FaxSession& s) {
   if (s.pageDisposition == 2) {
     rc = s.writer ? s.writer->StartPage(m.fineInUse, m.wideInUse) : ecNotOpen;
   } else if (s.pageDisposition == 3) {
-    CloseReceiveFile(s);
-    rc = CreateReceiveFile(s);
+    // +FET:1 starts another document: the one before is complete.
+    if (s.writer && s.writer->IsOpen()) {
+      rc = s.writer->Close();
+      NotifyOwner(s, FaxMsgLog, rc == ecOK ? flReceiveOk : flReceiveFail);
+    }
+    if (rc == ecOK) rc = CreateReceiveFile(s);
     if (rc == ecOK) {
       NotifyOwner(s, FaxMsgLog, flReceiveStart);
       rc = s.writer->StartPage(m.fineInUse, m.wideInUse);
@@ -292,6 +295,76 @@ void EndCall36(FaxSession& s, bool userAbort) {
   } else {
     s.state = 1;
   }
+}
+
+bool CallAccepted(const FaxSession& s) { return s.writer && s.writer->IsOpen(); }
+
+// State 23: the caller's reports after the connect report. The owner is
+// asked once per call: at the caller's id, or at the OK when the caller
+// sent none.
+void State23(FaxSession& s) {
+  FaxCommonData& c = s.common;
+  FaxModemData& m = s.modem;
+  if (HasEntry(s, c2TsiReport)) {
+    ArmTimeout(s, m.responseTimeout);
+    c.remoteId = Class2StationId(ReplyValue(ResponseText(s)));
+    if (CallAccepted(s) || AcceptCall(s)) SetFaxStatus(s, fsGotStationId);
+  } else if (HasEntry(s, c2SessionReport)) {
+    ArmTimeout(s, m.responseTimeout);
+    DecodeClass2Params(m, ReplyValue(ResponseText(s)));
+    SetFaxStatus(s, fsConnectionParams);
+  } else if (ResponseHas(s, "OK")) {
+    if (!CallAccepted(s) && !AcceptCall(s)) return;
+    SendCommand(s, "AT+FDR");
+    ArmTimeout(s, m.responseTimeout);
+    s.state = 24;
+  }
+  if (s.state != kAbortState) ClearResponse(m);
+}
+
+// Removes the page just received so that the one sent again takes its
+// place under the same page number; a page already dropped stays dropped.
+int DropReceivedPage(FaxSession& s) {
+  if (!s.writer || !s.writer->CanDropPage()) return ecOK;
+  --s.common.currentPage;
+  return s.writer->DropPage();
+}
+
+// State 33: the page status, the post-page report and the OK after a
+// Class 2 / 2.0 page.
+void State33(FaxSession& s) {
+  FaxModemData& m = s.modem;
+  if (HasEntry(s, c2PageStatus)) {
+    SetFaxStatus(s, fsGettingEop);
+    int quality = Class2ReportNumber(ResponseText(s));
+    bool keep = quality == 1 || quality == 3 || quality == 5;
+    int rc = keep ? FinishPage(s) : DropReceivedPage(s);
+    if (rc != ecOK) Fail(s, rc);
+  } else if (IsPostPageReport(ResponseText(s))) {
+    SetFaxStatus(s, fsGettingEodStatus);
+    int code = Class2ReportNumber(ResponseText(s));
+    s.pageDisposition = code == 0 ? 2 : code == 1 ? 3 : code == 2 ? 4 : code == 3 ? 1 : 0;
+  } else if (ResponseHas(s, "ERROR")) {
+    int rc = DropReceivedPage(s);
+    if (rc != ecOK) {
+      Fail(s, rc);
+      return;
+    }
+    SendCommand(s, "AT+FDR");
+    s.state = 24;
+  } else if (ResponseHas(s, "OK")) {
+    SendCommand(s, "AT+FDR");
+    if (s.pageDisposition == 4) {
+      int rc = s.writer && s.writer->IsOpen() ? s.writer->Close() : ecOK;
+      NotifyOwner(s, FaxMsgLog, rc == ecOK ? flReceiveOk : flReceiveFail);
+      s.receiveFileName.clear();
+      SetFaxStatus(s, fsGettingHangup);
+      s.state = 34;
+    } else {
+      s.state = 24;
+    }
+  }
+  if (s.state != kAbortState) ClearResponse(m);
 }
 
 void RunState(FaxSession& s, int event, int handle) {
@@ -477,31 +550,22 @@ void RunState(FaxSession& s, int event, int handle) {
       }
       break;
     case 22:
-      if (HasEntry(s, 7)) {
+      if (HasEntry(s, c2ConnectReport)) {
         ArmTimeout(s, m.responseTimeout);
         SetFaxStatus(s, fsCallIsFax);
         s.state = 23;
+      } else if (HasEntry(s, c2TsiReport) || HasEntry(s, c2SessionReport)) {
+        // A modem that leaves out the connect report has connected all the same.
+        SetFaxStatus(s, fsCallIsFax);
+        s.state = 23;
+        State23(s);
+        break;
       }
       ClearResponse(m);
       break;
-    case 23:
-      if (HasEntry(s, 10)) {
-        ArmTimeout(s, m.responseTimeout);
-        c.remoteId = Class2StationId(ReplyValue(ResponseText(s)));
-        if (AcceptCall(s)) SetFaxStatus(s, fsGotStationId);
-      } else if (HasEntry(s, 9)) {
-        ArmTimeout(s, m.responseTimeout);
-        DecodeClass2Params(m, ReplyValue(ResponseText(s)));
-        SetFaxStatus(s, fsConnectionParams);
-      } else if (ResponseHas(s, "OK")) {
-        SendCommand(s, "AT+FDR");
-        ArmTimeout(s, m.responseTimeout);
-        s.state = 24;
-      }
-      if (s.state != kAbortState) ClearResponse(m);
-      break;
+    case 23: State23(s); break;
     case 24:
-      if (HasEntry(s, 9)) {
+      if (HasEntry(s, c2SessionReport)) {
         ArmTimeout(s, m.responseTimeout);
         DecodeClass2Params(m, ReplyValue(ResponseText(s)));
         SetFaxStatus(s, fsConnectionParams);
@@ -591,42 +655,12 @@ void RunState(FaxSession& s, int event, int handle) {
         ClearResponse(m);
       }
       break;
-    case 33:
-      if (HasEntry(s, 12)) {
-        SetFaxStatus(s, fsGettingEop);
-        int quality = std::atoi(ReplyValue(ResponseText(s)).c_str());
-        int rc = (quality == 1 || quality == 3 || quality == 5) ? FinishPage(s)
-                 : s.writer ? s.writer->DropPage() : ecOK;
-        if (quality != 1 && quality != 3 && quality != 5) --c.currentPage;
-        if (rc != ecOK) Fail(s, rc);
-      } else if (ResponseHas(s, "+FET")) {
-        SetFaxStatus(s, fsGettingEodStatus);
-        int code = std::atoi(ReplyValue(ResponseText(s)).c_str());
-        s.pageDisposition = code == 0 ? 2 : code == 1 ? 3 : code == 2 ? 4 : code == 3 ? 1 : 0;
-      } else if (ResponseHas(s, "ERROR")) {
-        if (s.writer) s.writer->DropPage();
-        --c.currentPage;
-        SendCommand(s, "AT+FDR");
-        s.state = 24;
-      } else if (ResponseHas(s, "OK")) {
-        SendCommand(s, "AT+FDR");
-        if (s.pageDisposition == 4) {
-          CloseReceiveFile(s);
-          NotifyOwner(s, FaxMsgLog, flReceiveOk);
-          s.receiveFileName.clear();
-          SetFaxStatus(s, fsGettingHangup);
-          s.state = 34;
-        } else {
-          s.state = 24;
-        }
-      }
-      if (s.state != kAbortState) ClearResponse(m);
-      break;
+    case 33: State33(s); break;
     case 34:
-      if (HasEntry(s, 13)) {
-        m.hangupCode = std::atoi(ReplyValue(ResponseText(s)).substr(0, 3).c_str());
+      if (HasEntry(s, c2HangupReport)) {
+        m.hangupCode = Class2HangupCode(ResponseText(s));
         SetFaxStatus(s, fsGotHangupCode);
-      } else if (ResponseHas(s, "+FET")) {
+      } else if (IsPostPageReport(ResponseText(s))) {
         SetFaxStatus(s, fsGettingHangup);
       } else if (ResponseHas(s, "OK")) {
         s.state = 35;
