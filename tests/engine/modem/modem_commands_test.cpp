@@ -49,17 +49,36 @@ TEST_F(ModemFixture, SendCommandWaitGivesUpAtTheResponseTimeout) {
 }
 
 TEST_F(ModemFixture, ClassDetectionPrefers20Then2Then1) {
-  struct Case { const char* reply; int stored; };
-  const Case cases[] = {{"0,1,2", kFaxClass2}, {"0,1,2.0", kFaxClass20}, {"0,2,2.0", kFaxClass20},
-                        {"0,1", kFaxClass1}, {"0", kFaxClassNone}};
-  for (const Case& c : cases) {
-    Class1Remote remote;
-    remote.fclassReply = c.reply;
-    Open(remote);
-    SetFaxClass(*session, kFaxClassDetect);
-    EXPECT_EQ(c.stored, session->common.faxClass) << c.reply;
-    // Reset by DTR, then the engine's init string, then the query.
-    EXPECT_EQ((std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=?"}), line->commands);
+  struct Case { const char* reply; int stored; bool class1, class2, class20; };
+  const Case cases[] = {
+      {"0,1,2", kFaxClass2, true, true, false},
+      {"0,1,2.0", kFaxClass20, true, false, true},
+      {"0,2,2.0", kFaxClass20, false, true, true},
+      {"0,1", kFaxClass1, true, false, false},
+      {"0", kFaxClassNone, false, false, false},
+      {"(0,1,2,2.0)", kFaxClass20, true, true, true},
+      {"+FCLASS: 0,1,2.0", kFaxClass20, true, false, true},
+      {"+FCLASS=0,2", kFaxClass2, false, true, false},
+  };
+  // A modem that echoes every command: each echo line is skipped.
+  for (bool echo : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.reply) + (echo ? " echo" : ""));
+      Class1Remote remote;
+      remote.fclassReply = c.reply;
+      remote.echo = echo;
+      Open(remote);
+      FaxClassSupport support;
+      ASSERT_TRUE(QueryFaxClasses(*session, false, support));
+      EXPECT_EQ(c.class1, support.class1);
+      EXPECT_EQ(c.class2, support.class2);
+      EXPECT_EQ(c.class20, support.class20);
+      Open(remote);
+      SetFaxClass(*session, kFaxClassDetect);
+      EXPECT_EQ(c.stored, session->common.faxClass);
+      // Reset by DTR, then the engine's init string, then the query.
+      EXPECT_EQ((std::vector<std::string>{"ATE0Q0V1X4S0=0S2=43", "AT+FCLASS=?"}), line->commands);
+    }
   }
 }
 
