@@ -486,6 +486,7 @@ void State19(FaxSession& s) {
 void ResendPage(FaxSession& s) {
   FaxCommonData& c = s.common;
   FaxModemData& m = s.modem;
+  s.pageRefused = false;
   if (++s.pageResends > s.pageResendLimit) {
     WriteModem(s, Class2AbortCommand(IsClass20(s)) + "\r");
     Fail(s, ecFaxSessionError);
@@ -535,6 +536,7 @@ void State40(FaxSession& s) {
 void State43(FaxSession& s) {
   FaxModemData& m = s.modem;
   if (ResponseHas(s, "ERROR")) {
+    s.pageRefused = false;  // the refusal is ERROR's, whatever +FPS said before it
     SendCommand(s, "AT+FPS?");
     SetFaxStatus(s, fsPageError);
     s.state = 41;
@@ -547,7 +549,6 @@ void State43(FaxSession& s) {
     else if (status != 1 && status != 2 && status != 3) Fail(s, ecFaxPageError);
   } else if (ResponseHas(s, "OK")) {
     if (s.pageRefused) {
-      s.pageRefused = false;
       SetFaxStatus(s, fsPageError);
       ResendPage(s);
     } else {

@@ -176,7 +176,8 @@ TEST_F(Class2TransmitFixture, SendsOneAndThreePagesInBothClasses) {
 TEST_F(Class2TransmitFixture, PageStatusDecidesAcceptResendOrEnd) {
   struct Case {
     bool class20;
-    bool reports;  // Class 2.0 modem reports +FPS before its OK
+    bool reports;  // Class 2.0: +FPS before the final result
+    bool refusalOk;  // Class 2.0: OK after +FPS:2 instead of ERROR
     int pages;
     std::vector<int> status;  // per page sent
     int finish;
@@ -184,32 +185,37 @@ TEST_F(Class2TransmitFixture, PageStatusDecidesAcceptResendOrEnd) {
     const char* abort;  // written after the third refusal
   };
   const Case cases[] = {
-      {false, false, 1, {1}, 0, 1, nullptr},
-      {false, false, 1, {3}, 0, 1, nullptr},
-      {false, false, 1, {2, 1}, 0, 2, nullptr},
-      {false, false, 1, {2, 2, 1}, 0, 3, nullptr},  // refused twice: sent three times
-      {false, false, 1, {2, 2, 2}, ecFaxSessionError, 3, "AT+FK"},
-      {false, false, 1, {4}, ecCancelRequested, 1, nullptr},
-      {false, false, 1, {5}, ecCancelRequested, 1, nullptr},
-      {false, false, 1, {7}, ecFaxPageError, 1, nullptr},
-      {false, false, 3, {2, 2, 1, 2, 2, 1, 2, 1}, 0, 8, nullptr},  // two refusals per page
-      {true, false, 1, {1}, 0, 1, nullptr},
-      {true, false, 1, {2, 1}, 0, 2, nullptr},  // ERROR after the page
-      {true, false, 1, {2, 2, 1}, 0, 3, nullptr},
-      {true, false, 1, {2, 2, 2}, ecFaxSessionError, 3, "AT+FKS"},
-      {true, true, 1, {3}, 0, 1, nullptr},
-      {true, true, 1, {2, 1}, 0, 2, nullptr},  // +FPS:2, then OK
-      {true, true, 1, {4}, ecCancelRequested, 1, nullptr},
-      {true, true, 3, {1, 2, 2, 1, 1}, 0, 5, nullptr},
+      {false, false, false, 1, {1}, 0, 1, nullptr},
+      {false, false, false, 1, {3}, 0, 1, nullptr},
+      {false, false, false, 1, {2, 1}, 0, 2, nullptr},
+      {false, false, false, 1, {2, 2, 1}, 0, 3, nullptr},  // refused twice: sent three times
+      {false, false, false, 1, {2, 2, 2}, ecFaxSessionError, 3, "AT+FK"},
+      {false, false, false, 1, {4}, ecCancelRequested, 1, nullptr},
+      {false, false, false, 1, {5}, ecCancelRequested, 1, nullptr},
+      {false, false, false, 1, {7}, ecFaxPageError, 1, nullptr},
+      {false, false, false, 3, {2, 2, 1, 2, 2, 1, 2, 1}, 0, 8, nullptr},  // two refusals per page
+      {true, false, false, 1, {1}, 0, 1, nullptr},
+      {true, false, false, 1, {2, 1}, 0, 2, nullptr},  // ERROR after the page
+      {true, false, false, 1, {2, 2, 1}, 0, 3, nullptr},
+      {true, false, false, 1, {2, 2, 2}, ecFaxSessionError, 3, "AT+FKS"},
+      {true, true, false, 1, {3}, 0, 1, nullptr},
+      {true, true, false, 1, {2, 1}, 0, 2, nullptr},  // +FPS:2, then ERROR
+      {true, true, true, 1, {2, 1}, 0, 2, nullptr},   // +FPS:2, then OK
+      {true, true, true, 3, {2, 2, 1, 2, 1, 1}, 0, 6, nullptr},
+      {true, true, false, 3, {2, 1, 1, 2, 1}, 0, 5, nullptr},
+      {true, true, false, 1, {4}, ecCancelRequested, 1, nullptr},
+      {true, true, false, 3, {1, 2, 2, 1, 1}, 0, 5, nullptr},
   };
   for (const Case& c : cases) {
     std::string trace = std::string(c.class20 ? "2.0" : "2") + (c.reports ? " reports" : "") +
+                        (c.refusalOk ? " refusal OK" : "") +
                         " pages " + std::to_string(c.pages) + " status";
     for (int v : c.status) trace += " " + std::to_string(v);
     SCOPED_TRACE(trace);
     Class2Remote remote;
     remote.class20 = c.class20;
     remote.statusReports = c.reports;
+    remote.refusalOk = c.refusalOk;
     remote.pageStatus = c.status;
     Send(remote, {WriteApf(dir / "FAX.APF", c.pages)});
     EXPECT_EQ(c.finish, owner.finishCode);
@@ -219,7 +225,7 @@ TEST_F(Class2TransmitFixture, PageStatusDecidesAcceptResendOrEnd) {
     EXPECT_EQ(0u, Count(c.class20 ? "AT+FK" : "AT+FKS"));
     // Without +FPS reports a Class 2.0 refusal is ERROR, and the engine asks.
     size_t refusals = static_cast<size_t>(std::count(c.status.begin(), c.status.end(), 2));
-    EXPECT_EQ(c.class20 && !c.reports ? std::min(refusals, c.sends) : 0u, Count("AT+FPS?"));
+    EXPECT_EQ(c.class20 && !c.refusalOk ? std::min(refusals, c.sends) : 0u, Count("AT+FPS?"));
     if (refusals > 0) {
       EXPECT_TRUE(Saw(fsPageError));
     }

@@ -222,11 +222,12 @@ void Class2Modem::PageSent(uint8_t end) {
   }
   int status = StatusOf(pages.size() - 1);
   std::string report = "+FPS:" + std::to_string(status) + ",0,0,0,0";
-  if (status == 2 && !remote_.statusReports) {
+  if (remote_.statusReports || (status != 1 && status != 2 && status != 3))
+    Reply(report, sendMs + 1000);
+  if (status == 2 && !remote_.refusalOk) {
     Reply("ERROR", sendMs + 1000);
     return;
   }
-  if (remote_.statusReports || (status != 1 && status != 3)) Reply(report, sendMs + 1000);
   if (end == '.' && (status == 1 || status == 3)) Reply("+FHS:00", sendMs + 500);
   Reply("OK", 5);
 }

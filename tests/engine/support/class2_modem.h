@@ -38,10 +38,11 @@ struct Class2Remote {
   std::string remoteCaps = "1,5,0,2,0,0,0,0";
   std::string sessionParams = "0,3,0,2,0,0,0,0";
   // Page status for each page the engine sends, in order; missing ones are 1.
-  // Class 2: the +FPTS value. Class 2.0: 2 is ERROR after the page (or
-  // +FPS:2 and OK with statusReports), 1 and 3 are OK, others +FPS:n, OK.
+  // Class 2: the +FPTS value. Class 2.0: 1 and 3 are OK, 2 is ERROR (OK
+  // with refusalOk), others +FPS:n and OK.
   std::vector<int> pageStatus;
-  bool statusReports = false;  // Class 2.0: +FPS:n before the OK
+  bool statusReports = false;  // Class 2.0: +FPS:n before the final result
+  bool refusalOk = false;      // Class 2.0: a refusal ends with OK after +FPS:2
   bool xon = true;             // Class 2: XON after CONNECT
   int hangupAtSend = 0;        // the hang-up report answers this AT+FDT (1-based)
 
