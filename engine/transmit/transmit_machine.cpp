@@ -451,6 +451,15 @@ void State20(FaxSession& s) {
     } else {
       ArmTimeout(s, 18);
       s.state = 21;
+      // An XON that came with CONNECT is already in the buffer, and no new
+      // data will announce it: take it now.
+      while (c.port->InputWaiting() > 0) {
+        if (c.port->ReadByte() == kXON) {
+          ArmOutputFree(s);
+          s.state = 22;
+          break;
+        }
+      }
     }
   } else if (ResponseHas(s, "OK")) {
     SendCommand(s, "AT+FDT");

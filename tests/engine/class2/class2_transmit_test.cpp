@@ -299,6 +299,26 @@ TEST_F(Class2TransmitFixture, DialOutcomesAndRemoteCapabilities) {
   }
 }
 
+// Class 2 page data waits for the modem's XON, or a second without it;
+// an XON that comes together with CONNECT counts at once.
+TEST_F(Class2TransmitFixture, Class2PageDataFollowsTheXon) {
+  struct Case { bool xon; bool withConnect; int64_t minMs, maxMs; };
+  const Case cases[] = {{true, false, 0, 300}, {true, true, 0, 300}, {false, false, 900, 1300}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.xon) + std::to_string(c.withConnect));
+    Class2Remote remote;
+    remote.xon = c.xon;
+    remote.xonWithConnect = c.withConnect;
+    Send(remote, {WriteApf(dir / "FAX.APF", 2)});
+    EXPECT_EQ(0, owner.finishCode);
+    ASSERT_EQ(2u, modem->dataDelays.size());
+    for (int64_t delay : modem->dataDelays) {
+      EXPECT_LE(c.minMs, delay);
+      EXPECT_GE(c.maxMs, delay);
+    }
+  }
+}
+
 TEST_F(Class2TransmitFixture, ClassAutoPicksTheBestClassTheModemNames) {
   struct Case { const char* reply; bool class20; int stored; };
   const Case cases[] = {{"0,1,2", false, kFaxClass2},

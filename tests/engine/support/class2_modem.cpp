@@ -61,6 +61,7 @@ void Class2Modem::TakeDue() {
   while (!scheduled_.empty() && scheduled_.begin()->first <= now_) {
     const auto& bytes = scheduled_.begin()->second;
     input_.insert(input_.end(), bytes.begin(), bytes.end());
+    newData_ = true;
     scheduled_.erase(scheduled_.begin());
   }
 }
@@ -71,7 +72,10 @@ bool Class2Modem::RunUntil(const std::function<bool()>& done, int64_t limitMs) {
     TakeDue();
     if (handler_ && !suspended_) {
       bool ran = false;
-      if (!input_.empty()) {
+      // As on a serial port, only new data raises the avail event: bytes a
+      // step left in the buffer wait for the next arrival.
+      if (newData_ && !input_.empty()) {
+        newData_ = false;
         handler_(TriggerAvailMsg, 1);
         ran = true;
       }
@@ -110,6 +114,7 @@ int Class2Modem::WriteBlock(const uint8_t* bytes, size_t size) {
   for (size_t i = 0; i < size; ++i) {
     uint8_t byte = bytes[i];
     if (inData_) {
+      if (data_.empty() && !dle_) dataDelays.push_back(now_ - connectAt_);
       if (dle_) {
         dle_ = false;
         if (byte == kEtx || byte == ',' || byte == '.') {
@@ -169,9 +174,10 @@ void Class2Modem::Command(const std::string& command) {
     }
     Reply(Name("+FDCS:", "+FCS:") + remote_.sessionParams, 1500);
     Reply("CONNECT", 20);
+    connectAt_ = lastReplyAt_;
     if (!remote_.class20 && remote_.xon) {
       ++xonWaits;
-      ReplyBytes({kXon}, 30);
+      ReplyBytes({kXon}, remote_.xonWithConnect ? 0 : 30);
     }
     inData_ = true;
     dle_ = false;

@@ -44,6 +44,7 @@ struct Class2Remote {
   bool statusReports = false;  // Class 2.0: +FPS:n before the final result
   bool refusalOk = false;      // Class 2.0: a refusal ends with OK after +FPS:2
   bool xon = true;             // Class 2: XON after CONNECT
+  bool xonWithConnect = false;  // the XON arrives together with CONNECT
   int hangupAtSend = 0;        // the hang-up report answers this AT+FDT (1-based)
 
   // Receiving side: the caller.
@@ -70,6 +71,7 @@ class Class2Modem : public FaxPort {
   std::vector<uint8_t> pageEnds;             // what followed DLE: ETX, ',' or '.'
   int dc2Count = 0;                          // DC2 bytes the engine wrote
   int xonWaits = 0;                          // XONs the modem sent
+  std::vector<int64_t> dataDelays;           // ms from CONNECT to each page's first byte
   int64_t NowMs() const { return now_; }
 
   // FaxPort.
@@ -135,6 +137,8 @@ class Class2Modem : public FaxPort {
   int sends_ = 0;          // AT+FDT commands taken
   size_t delivery_ = 0;    // the next page the far end sends
   bool awaitDc2_ = false;  // CONNECT for AT+FDR went out; data follows DC2
+  bool newData_ = false;   // bytes arrived since the last avail event
+  int64_t connectAt_ = 0;  // when the CONNECT for AT+FDT arrives
 };
 
 }  // namespace tv::test
