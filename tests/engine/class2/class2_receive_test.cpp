@@ -180,6 +180,32 @@ TEST_F(Class2ReceiveFixture, Class2ReversesEachByteAndClass20KeepsIt) {
   }
 }
 
+// The caller's session parameters are read at fixed positions and give the
+// stored page's flags; a two-digit field shifts what stands there.
+TEST_F(Class2ReceiveFixture, SessionParametersGiveThePageFlags) {
+  struct Case { const char* params; uint16_t flags; int rate; };
+  const Case cases[] = {{"1,5,0,2,0,0,0,0", 1, 14400},
+                        {"0,3,1,2,0,0,0,0", 2, 9600},
+                        {"1,13,0,2,0,0,0,0", 1, 4800}};
+  for (bool class20 : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(class20 ? "2.0 " : "2 ") + c.params);
+      Class2Remote remote;
+      remote.class20 = class20;
+      remote.callerParams = c.params;
+      remote.deliveries = {Class2Delivery{PageBytes(1)}};
+      Run(remote);
+      EXPECT_EQ(0, owner.finishCode);
+      EXPECT_EQ(c.rate, session->modem.bitRate);
+      ASSERT_EQ(1u, owner.files.size());
+      FaxFileReader reader;
+      ASSERT_EQ(ecOK, reader.Open(owner.files[0], "APF"));
+      ASSERT_EQ(ecOK, reader.SeekPage(1));
+      EXPECT_EQ(c.flags, reader.PageFlags());
+    }
+  }
+}
+
 // A page with a bad status (or ERROR after it) is cut from the file; the page
 // the far end sends again takes its place under the same number.
 TEST_F(Class2ReceiveFixture, ARefusedPageIsReplacedByTheOneSentAgain) {
