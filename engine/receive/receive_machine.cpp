@@ -249,6 +249,11 @@ void StartPage(FaxSession& s) {
   FaxModemData& m = s.modem;
   ++c.currentPage;
   int rc = ecOK;
+  // A page after an interrupt (+FET:3) or an unknown post-page code still
+  // brings page data, which needs a page header before it: it goes into the
+  // open file, or a new one.
+  if (s.pageDisposition == 0 || s.pageDisposition == 1)
+    s.pageDisposition = s.writer && s.writer->IsOpen() ? 2 : 3;
   if (s.pageDisposition == 2) {
     rc = s.writer ? s.writer->StartPage(m.fineInUse, m.wideInUse) : ecNotOpen;
   } else if (s.pageDisposition == 3) {

@@ -236,7 +236,23 @@ TEST_F(Class2ReceiveFixture, ARefusedPageIsReplacedByTheOneSentAgain) {
   }
 }
 
-TEST_F(Class2ReceiveFixture, PostPageCodeOneStartsANewFile) {
+TEST_F(Class2ReceiveFixture, PostPageCodesAfterThePageDecideItsFile) {
+  // +FET:3 (a page after an interrupt) and codes not known here keep the
+  // next page in the same file.
+  for (int code : {3, 7}) {
+    SCOPED_TRACE(code);
+    Class2Delivery first{PageBytes(1)};
+    first.postPage = code;
+    Class2Remote remote;
+    remote.deliveries = {first, Class2Delivery{PageBytes(2)}};
+    Run(remote);
+    EXPECT_EQ(0, owner.finishCode);
+    ASSERT_EQ(1u, owner.files.size());
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{Stored(PageBytes(1), false),
+                                                 Stored(PageBytes(2), false)}),
+              StoredPages(owner.files[0]));
+  }
+  // +FET:1: another document, in a file of its own.
   for (bool class20 : {false, true}) {
     SCOPED_TRACE(class20);
     Class2Delivery first{PageBytes(1)};
