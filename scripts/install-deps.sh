@@ -16,7 +16,7 @@ PACKAGES=(
   # fax line, images, printing
   libspandsp-dev libtiff-dev libtiff-tools ghostscript libcups2-dev
   # independent fax programs that the virtual fax line is checked against
-  efax
+  efax mgetty-fax
   xfonts-base  # glyph source of the fax font (resources/font)
 )
 
