@@ -70,9 +70,10 @@ class FontRenderer : public HeaderLineRenderer {
  public:
   explicit FontRenderer(std::unique_ptr<FaxConvertData> cvt) : cvt_(std::move(cvt)) {}
 
-  int Render(const std::string& text, int heightCode, bool fine,
+  int Render(const std::string& text, int heightCode, bool fine, bool wide,
              std::vector<std::vector<uint8_t>>& codedRows) override {
     codedRows.clear();
+    SetConverterWidth(*cvt_, wide ? 2 : 1);
     int rc = LoadFaxFont(*cvt_, "", heightCode, fine);
     if (rc != ecOK) return rc;
     const FaxTextData* data = TextDataOf(*cvt_);

@@ -33,11 +33,13 @@ std::string ExpandHeaderTags(const std::string& line, const HeaderValues& values
 HeaderValues HeaderValuesFor(const FaxSession& session);
 
 // Draws a text line as coded T.4 lines, one per glyph row, in the bit order
-// the modem takes. heightCode 16 is the header font, 48 the cover font.
+// the modem takes. heightCode 16 is the header font, 48 the cover font. The
+// rows are as wide as the page they top (2048 pixels when wide, else 1728):
+// a row of another width is a bad row to the receiving machine.
 class HeaderLineRenderer {
  public:
   virtual ~HeaderLineRenderer() = default;
-  virtual int Render(const std::string& text, int heightCode, bool fine,
+  virtual int Render(const std::string& text, int heightCode, bool fine, bool wide,
                      std::vector<std::vector<uint8_t>>& codedRows) = 0;
 };
 

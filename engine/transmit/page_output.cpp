@@ -10,7 +10,10 @@ namespace tv {
 
 namespace {
 
+// EOL and the white run of a whole line (1728: make-up 1728 + terminating
+// 0; 2048: make-up 1984 + terminating 64), zero fill, in the modem's bit order.
 const std::vector<uint8_t> kWhiteLine = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
+const std::vector<uint8_t> kWideWhiteLine = {0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00};
 
 }  // namespace
 
@@ -41,7 +44,7 @@ int SendEngineLine(FaxSession& s, const std::vector<uint8_t>& line) {
 }
 
 int SendWhiteLines(FaxSession& s, int n) {
-  std::vector<uint8_t> line = kWhiteLine;
+  std::vector<uint8_t> line = s.modem.pageWide ? kWideWhiteLine : kWhiteLine;
   if (s.modem.minimumBytes >= 7) line.resize(line.size() + s.modem.minimumBytes - 5, 0);
   for (int i = 0; i < n; ++i) {
     int rc = SendEngineLine(s, line);
@@ -65,7 +68,8 @@ int FillOutput(FaxSession& s) {
 int SendTextRows(FaxSession& s, const std::string& text, int heightCode) {
   if (!s.renderer) return ecOK;
   std::vector<std::vector<uint8_t>> rows;
-  int rc = s.renderer->Render(text, heightCode, s.modem.pageResolution == '1', rows);
+  int rc = s.renderer->Render(text, heightCode, s.modem.pageResolution == '1', s.modem.pageWide,
+                              rows);
   if (rc != ecOK) return rc;
   for (const auto& row : rows) {
     rc = SendEngineLine(s, row);

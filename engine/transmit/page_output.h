@@ -20,7 +20,7 @@ bool FlushPending(FaxSession& s);
 // minimum bytes per line; adds its length to the bytes transferred.
 int SendEngineLine(FaxSession& s, const std::vector<uint8_t>& line);
 
-// n blank 1728-pixel lines.
+// n blank lines as wide as the page (1728 or 2048 pixels).
 int SendWhiteLines(FaxSession& s, int n);
 
 // Writes zero bytes until more than BufferMinimum bytes wait for the modem.

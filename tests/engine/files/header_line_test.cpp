@@ -7,6 +7,7 @@
 
 #include "engine/files/receive_names.h"
 #include "engine/session/fax_records.h"
+#include "images/t4/t4_decoder.h"
 
 namespace tv {
 namespace {
@@ -80,23 +81,46 @@ TEST(ReceiveNames, CounterAndDateRules) {
 namespace tv {
 namespace {
 
-TEST(HeaderLine, RendersOneCodedLinePerGlyphRow) {
+// Collects the byte count of each decoded line.
+struct WidthSink : t4::LineSink {
+  std::vector<int> bytes;
+  bool Line(const uint8_t*, int n) override {
+    bytes.push_back(n);
+    return true;
+  }
+};
+
+TEST(HeaderLine, RendersOneCodedLinePerGlyphRowAsWideAsThePage) {
   auto renderer = CreateHeaderLineRenderer();
   ASSERT_TRUE(renderer);
-  struct Case { int height; bool fine; size_t rows; };
-  const Case cases[] = {{16, false, 8}, {16, true, 16}, {48, false, 16}, {48, true, 32}};
+  struct Case { int height; bool fine; bool wide; size_t rows; };
+  const Case cases[] = {{16, false, false, 8}, {16, true, false, 16}, {48, false, false, 16},
+                        {48, true, false, 32},  {16, false, true, 8},  {16, true, true, 16},
+                        {16, false, false, 8}};  // normal again after a wide page
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.height << " fine " << c.fine << " wide " << c.wide);
     std::vector<std::vector<uint8_t>> rows;
-    ASSERT_EQ(0, renderer->Render("Page 1 of 2", c.height, c.fine, rows));
-    ASSERT_EQ(c.rows, rows.size()) << c.height << " " << c.fine;
+    ASSERT_EQ(0, renderer->Render("Page 1 of 2", c.height, c.fine, c.wide, rows));
+    ASSERT_EQ(c.rows, rows.size());
     bool anyBlack = false;
+    std::vector<uint8_t> coded;
     for (const auto& row : rows) {
       ASSERT_GE(row.size(), 4u);
       EXPECT_EQ(0x00, row[0]);  // each line starts with a byte-aligned EOL
       EXPECT_EQ(0x80, row[1]);
       if (row.size() > 6) anyBlack = true;  // more than the all-white code
+      coded.insert(coded.end(), row.begin(), row.end());
     }
     EXPECT_TRUE(anyBlack);
+    // Every row decodes to a whole line of the page's width.
+    coded.insert(coded.end(), {0x00, 0x80});
+    t4::T4Decoder decoder;
+    WidthSink sink;
+    decoder.StartPage();
+    decoder.Feed(coded.data(), coded.size(), sink);
+    decoder.Finish(sink);
+    EXPECT_EQ(0, decoder.BadCodes());
+    EXPECT_EQ(std::vector<int>(c.rows, c.wide ? 256 : 216), sink.bytes);
   }
 }
 
