@@ -74,6 +74,30 @@ int SeekPage(FaxSession& s, int page) {
   return ecOK;
 }
 
+// Class 1: whether the page now due differs in resolution or width from
+// what the last DCS announced. The far end reads page data by that DCS, so
+// such a page needs a DCS of its own first (sent after the MCF, as after
+// RTP). A mode the remote lacks ends the fax with -8070.
+bool PageNeedsNewDcs(const FaxSession& s) {
+  const FaxModemData& m = s.modem;
+  return (m.pageResolution == '1') != m.fineInUse || m.pageWide != m.wideInUse;
+}
+
+// Takes the mode of the page now due into the next DCS: resolution, width
+// and the minimum bytes per line that go with them.
+bool TakePageMode(FaxSession& s) {
+  FaxModemData& m = s.modem;
+  bool fine = m.pageResolution == '1';
+  if ((fine && !m.remoteFine) || (m.pageWide && !m.remoteWide)) {
+    Fail(s, ecFaxBadMachine);
+    return false;
+  }
+  m.fineInUse = fine;
+  m.wideInUse = m.pageWide;
+  SelectSpeed(m, m.speedIndex);
+  return true;
+}
+
 void CloseFiles(FaxSession& s) {
   if (s.reader) s.reader->Close();
   if (s.coverReader) s.coverReader->Close();
@@ -837,6 +861,12 @@ void RunState(FaxSession& s, int event, int handle) {
           port->Delay(200);
           if (more) {
             if (!NextPage(s)) break;
+            if (PageNeedsNewDcs(s)) {
+              if (!TakePageMode(s)) break;
+              SendFrameCommand(s, "AT+FTH=3");
+              s.state = 13;
+              break;
+            }
             SendPageModulation(s);
             s.state = 18;
           } else {
@@ -845,7 +875,7 @@ void RunState(FaxSession& s, int event, int handle) {
           }
         } else if (m.lastControl == fcfRTP) {
           port->Delay(200);
-          if (more && !NextPage(s)) break;
+          if (more && (!NextPage(s) || !TakePageMode(s))) break;
           SendFrameCommand(s, "AT+FTH=3");
           s.state = more ? 13 : 35;
         }

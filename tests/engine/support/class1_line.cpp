@@ -6,6 +6,19 @@
 
 namespace tv::test {
 
+namespace {
+
+// V.17 codes: the long training opens a TCF, the short one page data after
+// it. A far end that waits for one cannot hear the other.
+bool IsV17LongTraining(const std::string& code) {
+  return code == "145" || code == "121" || code == "97" || code == "73";
+}
+bool IsV17ShortTraining(const std::string& code) {
+  return code == "146" || code == "122" || code == "98" || code == "74";
+}
+
+}  // namespace
+
 int Class1Line::ReadByte() {
   if (input_.empty()) return -1;
   int byte = input_.front();
@@ -182,6 +195,11 @@ void Class1Line::Command(const std::string& command) {
     data_.clear();
   } else if (command.rfind("AT+FTM=", 0) == 0) {
     ftm_ = command.substr(7);
+    if (expectTraining_ ? IsV17ShortTraining(ftm_) : IsV17LongTraining(ftm_)) {
+      refusedModulations.push_back(ftm_);
+      Reply("ERROR");
+      return;
+    }
     Reply("CONNECT", 300);
     mode_ = Mode::DataOut;
     data_.clear();
@@ -257,10 +275,10 @@ void Class1Line::DataDone() {
   expectTraining_ = false;
   int rate = 2400;
   if (ftm_ == "48") rate = 4800;
-  else if (ftm_ == "72") rate = 7200;
-  else if (ftm_ == "96") rate = 9600;
-  else if (ftm_ == "121") rate = 12000;
-  else if (ftm_ == "145") rate = 14400;
+  else if (ftm_ == "72" || ftm_ == "73" || ftm_ == "74") rate = 7200;
+  else if (ftm_ == "96" || ftm_ == "97" || ftm_ == "98") rate = 9600;
+  else if (ftm_ == "121" || ftm_ == "122") rate = 12000;
+  else if (ftm_ == "145" || ftm_ == "146") rate = 14400;
   int64_t sendMs = static_cast<int64_t>(data_.size()) * 8000 / rate;
   if (training) {
     trainingLengths.push_back(static_cast<int>(data_.size()));
@@ -340,7 +358,14 @@ void Class1Caller::Command(const std::string& command) {
     Reply(remote_.modulations);
     Reply("OK", 5);
   } else if (command.rfind("AT+FRM=", 0) == 0) {
-    modulationsUsed.push_back(command.substr(7));
+    std::string code = command.substr(7);
+    modulationsUsed.push_back(code);
+    if (step_ == Step::Training ? IsV17ShortTraining(code)
+                                : step_ == Step::Page && IsV17LongTraining(code)) {
+      refusedModulations.push_back(code);
+      Reply("ERROR");
+      return;
+    }
     if (step_ == Step::Training) {
       Reply("CONNECT", 300);
       std::vector<uint8_t> tcf(1000, 0);

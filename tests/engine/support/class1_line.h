@@ -57,6 +57,9 @@ class Class1Line : public FaxPort {
   std::vector<std::string> commands;  // every AT command, in order
   std::vector<SentFrame> frames;      // every frame the engine sent
   std::vector<std::string> modulationsUsed;  // AT+FTM codes of page data
+  // AT+FTM / AT+FRM codes answered with ERROR: V.17's short training for a
+  // TCF, or its long training for page data after one.
+  std::vector<std::string> refusedModulations;
   std::vector<std::vector<uint8_t>> pages;   // page data, DLE doubling undone
   std::vector<int> trainingLengths;
   std::vector<std::string> flowChanges;

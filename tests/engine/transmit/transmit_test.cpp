@@ -12,6 +12,7 @@
 #include "engine/files/apf_layout.h"
 #include "engine/session/fax_session.h"
 #include "engine/session/fax_status.h"
+#include "images/t4/t4_decoder.h"
 #include "platform/core/error_codes.h"
 
 namespace tv {
@@ -264,17 +265,27 @@ TEST_F(TransmitFixture, FttBelow2400FailsWithTrainError) {
 }
 
 TEST_F(TransmitFixture, RtnSendsThePageAgainAtALowerSpeed) {
-  owner.faxFiles = {WriteApf(dir / "TWO.APF", {0, 0})};
-  Class1Remote remote;
-  remote.postPage = {"RTN"};
-  Start(remote, 9600);
-  EXPECT_EQ(0, owner.finishCode);
-  ASSERT_EQ(3u, line->pages.size());
-  EXPECT_EQ((std::vector<std::string>{"96", "72", "72"}), line->modulationsUsed);
-  EXPECT_EQ(FilePart(line->pages[0], 1), FilePart(line->pages[1], 1));
-  EXPECT_FALSE(FilePart(line->pages[2], 2).empty());
-  EXPECT_EQ((std::vector<uint8_t>{fcfTSI, fcfDCS, fcfMPS, fcfDCS, fcfMPS, fcfEOP, fcfDCN}),
-            SentControls());
+  // After RTN the page goes again behind a new DCS and TCF (V.17's long
+  // training), then with the short training.
+  struct Case { int desired; std::vector<std::string> modulations; std::vector<int> trainings; };
+  const Case cases[] = {{9600, {"96", "72", "72"}, {1728, 1296}},
+                        {14400, {"146", "122", "122"}, {2592, 2160}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.desired);
+    owner = Owner{};
+    owner.faxFiles = {WriteApf(dir / "TWO.APF", {0, 0})};
+    Class1Remote remote;
+    remote.postPage = {"RTN"};
+    Start(remote, c.desired);
+    EXPECT_EQ(0, owner.finishCode);
+    ASSERT_EQ(3u, line->pages.size());
+    EXPECT_EQ(c.modulations, line->modulationsUsed);
+    EXPECT_EQ(c.trainings, line->trainingLengths);
+    EXPECT_EQ(FilePart(line->pages[0], 1), FilePart(line->pages[1], 1));
+    EXPECT_FALSE(FilePart(line->pages[2], 2).empty());
+    EXPECT_EQ((std::vector<uint8_t>{fcfTSI, fcfDCS, fcfMPS, fcfDCS, fcfMPS, fcfEOP, fcfDCN}),
+              SentControls());
+  }
 }
 
 TEST_F(TransmitFixture, DcnFromTheRemoteEndsTheCall) {
@@ -300,12 +311,80 @@ TEST_F(TransmitFixture, AFinePageToANormalOnlyRemoteIsRefused) {
   EXPECT_EQ(std::vector<int>{ecFaxBadMachine}, owner.errors);  // reported once
 }
 
-TEST_F(TransmitFixture, APageOfOtherResolutionIsReportedAndSent) {
-  owner.faxFiles = {WriteApf(dir / "MIXED.APF", {0, pfHighRes})};
-  Start(Class1Remote{}, 9600);
-  EXPECT_EQ(std::vector<int>{ecFaxMixedResolution}, owner.errors);
-  EXPECT_EQ(2u, line->pages.size());
+TEST_F(TransmitFixture, APageOfOtherResolutionGoesBehindADcsOfItsOwn) {
+  // The far end reads each page by the last DCS: a fine page after a normal
+  // one gets a new DCS and TCF after the MCF, and so does the normal page
+  // after it. The change is still reported.
+  owner.faxFiles = {WriteApf(dir / "MIXED.APF", {0, pfHighRes, 0})};
+  Start(Class1Remote{}, 14400);
   EXPECT_EQ(ecFaxMixedResolution, owner.finishCode);  // the last error stands
+  EXPECT_EQ((std::vector<int>{ecFaxMixedResolution, ecFaxMixedResolution}), owner.errors);
+  EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitOk}), owner.logs);
+  ASSERT_EQ(3u, line->pages.size());
+  EXPECT_EQ((std::vector<uint8_t>{fcfTSI, fcfDCS, fcfMPS, fcfDCS, fcfMPS, fcfDCS, fcfEOP, fcfDCN}),
+            SentControls());
+  std::vector<bool> fine;
+  for (const auto& f : line->frames)
+    if (f.control == fcfDCS) fine.push_back((f.info.at(1) & 0x40) != 0);
+  EXPECT_EQ((std::vector<bool>{false, true, false}), fine);
+  EXPECT_EQ((std::vector<std::string>{"146", "146", "146"}), line->modulationsUsed);
+  EXPECT_EQ((std::vector<int>{2592, 2592, 2592}), line->trainingLengths);
+  for (uint8_t page = 1; page <= 3; ++page)
+    EXPECT_FALSE(FilePart(line->pages[page - 1], page).empty()) << int(page);
+}
+
+TEST_F(TransmitFixture, AFinePageAfterANormalOneToANormalOnlyRemoteIsRefused) {
+  owner.faxFiles = {WriteApf(dir / "MIXED.APF", {0, pfHighRes})};
+  Class1Remote remote;
+  remote.disA = 0x2E;  // no fine resolution
+  Start(remote, 9600);
+  EXPECT_EQ(ecFaxBadMachine, owner.finishCode);
+  EXPECT_EQ(1u, line->pages.size());
+}
+
+// Collects the byte count of each decoded line.
+struct WidthSink : t4::LineSink {
+  std::vector<int> bytes;
+  bool Line(const uint8_t*, int n) override {
+    bytes.push_back(n);
+    return true;
+  }
+};
+
+TEST_F(TransmitFixture, WhiteLinesAndHeaderAreAsWideAsThePage) {
+  // A wide page's record is the all-white 2048-pixel line.
+  const std::vector<uint8_t> wideWhite = {0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00};
+  struct Case { uint16_t flags; int bytes; };
+  const Case cases[] = {{0, 216}, {pfWide, 256}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    owner = Owner{};
+    std::vector<uint8_t> file;
+    auto header = MakeApfFileHeader(0, "TELVANE", 1);
+    file.insert(file.end(), header.begin(), header.end());
+    std::vector<uint8_t> records = {6, 0};
+    if (c.flags) records.insert(records.end(), wideWhite.begin(), wideWhite.end());
+    else records.insert(records.end(), {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00});
+    auto page = MakeApfPageHeader(static_cast<uint32_t>(records.size()), c.flags | pfLineRecords);
+    file.insert(file.end(), page.begin(), page.end());
+    file.insert(file.end(), records.begin(), records.end());
+    std::ofstream(dir / "W.APF", std::ios::binary)
+        .write(reinterpret_cast<char*>(file.data()), static_cast<long>(file.size()));
+    owner.faxFiles = {(dir / "W.APF").string()};
+    Start(Class1Remote{}, 9600, [](FaxSession& s) { SetHeaderLine(s, "$I page $P"); });
+    EXPECT_EQ(0, owner.finishCode);
+    ASSERT_EQ(1u, line->pages.size());
+    t4::T4Decoder decoder;
+    WidthSink sink;
+    decoder.StartPage();
+    std::vector<uint8_t> sent = line->pages[0];
+    sent.insert(sent.end(), {0x00, 0x80});  // an EOL closes the file's line
+    decoder.Feed(sent.data(), sent.size(), sink);
+    decoder.Finish(sink);
+    EXPECT_EQ(0, decoder.BadCodes());
+    // 8 white lines, 8 header rows and the file's line, all of the page's width.
+    EXPECT_EQ(std::vector<int>(17, c.bytes), sink.bytes);
+  }
 }
 
 TEST_F(TransmitFixture, TimeOutsEndTheCall) {
