@@ -126,7 +126,10 @@ bool TakeReply(FaxSession& s) {
     if (what != Assembled::Line) continue;
     // +FCERROR: the modem hears V.21 where it waited for page data or
     // training (the far end repeats its frames); the state reads them.
-    if (ResponseHas(s, "ERROR") && s.state != 33 && !ResponseHas(s, "+FCERROR")) {
+    // ERROR to a Class 2 / 2.0 set-up command (states 3 to 7) is the
+    // state's -8073.
+    bool setUp = !IsClass1(s) && s.state >= 3 && s.state <= 7;
+    if (ResponseHas(s, "ERROR") && s.state != 33 && !setUp && !ResponseHas(s, "+FCERROR")) {
       Fail(s, ecFaxBadModemResult);
       return false;
     }

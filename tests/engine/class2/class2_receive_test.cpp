@@ -180,6 +180,22 @@ TEST_F(Class2ReceiveFixture, Class2ReversesEachByteAndClass20KeepsIt) {
   }
 }
 
+TEST_F(Class2ReceiveFixture, ASetUpCommandAnsweredWithErrorFailsTheInit) {
+  struct Case { bool class20; const char* command; };
+  const Case cases[] = {{false, "AT+FCLASS=2"}, {false, "AT+FDCC="}, {true, "AT+FCLASS=2.0"},
+                        {true, "AT+FCC="}, {true, "AT+FLO="}, {true, "AT+FNR="}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    Class2Remote remote;
+    remote.class20 = c.class20;
+    remote.errorCommand = c.command;
+    remote.deliveries = {Class2Delivery{PageBytes(1)}};
+    Run(remote);
+    EXPECT_EQ(ecFaxInitError, owner.finishCode);
+    EXPECT_EQ(0u, Count("ATA"));
+  }
+}
+
 // The caller's session parameters are read at fixed positions and give the
 // stored page's flags; a two-digit field shifts what stands there.
 TEST_F(Class2ReceiveFixture, SessionParametersGiveThePageFlags) {

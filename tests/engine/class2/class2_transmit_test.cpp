@@ -299,6 +299,22 @@ TEST_F(Class2TransmitFixture, DialOutcomesAndRemoteCapabilities) {
   }
 }
 
+TEST_F(Class2TransmitFixture, ASetUpCommandAnsweredWithErrorFailsTheInit) {
+  struct Case { bool class20; const char* command; };
+  const Case cases[] = {{false, "AT+FCLASS=2"}, {false, "AT+FLID="}, {false, "AT+FDIS="},
+                        {true, "AT+FCLASS=2.0"}, {true, "AT+FLO="}, {true, "AT+FNR="},
+                        {true, "AT+FIS="}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    Class2Remote remote;
+    remote.class20 = c.class20;
+    remote.errorCommand = c.command;
+    Send(remote, {WriteApf(dir / "FAX.APF", 1)});
+    EXPECT_EQ(ecFaxInitError, owner.finishCode);
+    EXPECT_EQ(0u, Count("ATDT5551234"));
+  }
+}
+
 // Class 2 page data waits for the modem's XON, or a second without it;
 // an XON that comes together with CONNECT counts at once.
 TEST_F(Class2TransmitFixture, Class2PageDataFollowsTheXon) {

@@ -158,11 +158,11 @@ void Class2Modem::Command(const std::string& command) {
     ReplyBytes(std::vector<uint8_t>(echo.begin(), echo.end()), 5);
   }
   if (StartsWith(command, "ATE0")) echo_ = false;
-  if (command == "AT+FCLASS=?") {
+  if (!remote_.errorCommand.empty() && StartsWith(command, remote_.errorCommand.c_str())) {
+    Reply("ERROR");
+  } else if (command == "AT+FCLASS=?") {
     Reply(remote_.fclassReply);
     Reply("OK", 5);
-  } else if (command == "AT+FCLASS=2" || command == "AT+FCLASS=2.0") {
-    Reply(remote_.fclassError ? "ERROR" : "OK");
   } else if (StartsWith(command, "ATD")) {
     Dial();
   } else if (command == "AT+FDT") {

@@ -29,7 +29,7 @@ struct Class2Remote {
   bool class20 = false;
   std::string fclassReply = "0,1,2";  // the answer to AT+FCLASS=?
   bool echo = false;                  // echoes commands until an ATE0
-  bool fclassError = false;           // AT+FCLASS=2 / 2.0 answered with ERROR
+  std::string errorCommand;           // commands beginning so are answered ERROR
 
   // Sending side: what the dial brings.
   std::vector<std::string> dialResults;  // one per dial; empty: a fax connection
