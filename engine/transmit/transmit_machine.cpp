@@ -572,6 +572,11 @@ void State43(FaxSession& s) {
   FaxModemData& m = s.modem;
   if (ResponseHas(s, "ERROR")) {
     s.pageRefused = false;  // the refusal is ERROR's, whatever +FPS said before it
+    if (m.hangupCode != 0) {
+      // The modem reported the end of the call first: nothing can be sent again.
+      Fail(s, ecFaxBadModemResult);
+      return;
+    }
     SendCommand(s, "AT+FPS?");
     SetFaxStatus(s, fsPageError);
     s.state = 41;

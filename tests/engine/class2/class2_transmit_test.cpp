@@ -247,16 +247,23 @@ TEST_F(Class2TransmitFixture, PageStatusDecidesAcceptResendOrEnd) {
 }
 
 TEST_F(Class2TransmitFixture, AnUnexpectedHangupReportEndsTheFax) {
-  for (bool class20 : {false, true}) {
-    SCOPED_TRACE(class20);
-    Class2Remote remote;
-    remote.class20 = class20;
-    remote.hangupAtSend = 2;  // after the first page was accepted
-    Send(remote, {WriteApf(dir / "FAX.APF", 2)});
-    EXPECT_EQ(ecFaxBadModemResult, owner.finishCode);
-    EXPECT_EQ(50, session->modem.hangupCode);
-    EXPECT_EQ(1u, modem->pages.size());
-    EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitFail}), owner.logs);
+  // The hang-up report answers the next AT+FDT, or the far end hangs up
+  // instead of giving its verdict on the page (then nothing is sent again).
+  for (bool atSend : {true, false}) {
+    for (bool class20 : {false, true}) {
+      SCOPED_TRACE(std::string(atSend ? "at AT+FDT " : "after the page ") + (class20 ? "2.0" : "2"));
+      Class2Remote remote;
+      remote.class20 = class20;
+      if (atSend) remote.hangupAtSend = 2;  // after the first page was accepted
+      else remote.hangupAfterPage = 1;
+      Send(remote, {WriteApf(dir / "FAX.APF", 2)});
+      EXPECT_EQ(ecFaxBadModemResult, owner.finishCode);
+      EXPECT_EQ(50, session->modem.hangupCode);
+      EXPECT_EQ(1u, modem->pages.size());
+      EXPECT_EQ(0u, Count("AT+FPS?"));
+      EXPECT_EQ(atSend ? 2u : 1u, Count("AT+FDT"));
+      EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitFail}), owner.logs);
+    }
   }
 }
 

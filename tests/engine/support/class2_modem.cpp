@@ -167,6 +167,10 @@ void Class2Modem::Command(const std::string& command) {
     Dial();
   } else if (command == "AT+FDT") {
     ++sends_;
+    if (remote_.hangupAfterPage > 0 && static_cast<int>(pages.size()) >= remote_.hangupAfterPage) {
+      Reply("ERROR");  // the call is over
+      return;
+    }
     if (sends_ == remote_.hangupAtSend) {
       Reply(remote_.class20 ? "+FHS:50" : "+FHNG:50", 2000);
       Reply("ERROR", 5);
@@ -226,6 +230,11 @@ void Class2Modem::PageSent(uint8_t end) {
     Reply("OK", sendMs);
     return;
   }
+  if (static_cast<int>(pages.size()) == remote_.hangupAfterPage) {
+    Reply("+FHS:50", sendMs + 1000);
+    Reply("ERROR", 5);
+    return;
+  }
   int status = StatusOf(pages.size() - 1);
   std::string report = "+FPS:" + std::to_string(status) + ",0,0,0,0";
   if (remote_.statusReports || (status != 1 && status != 2 && status != 3))
@@ -239,6 +248,11 @@ void Class2Modem::PageSent(uint8_t end) {
 }
 
 void Class2Modem::PostPage(int code) {
+  if (static_cast<int>(pages.size()) == remote_.hangupAfterPage) {
+    Reply("+FHNG:50", 1500);
+    Reply("ERROR", 5);
+    return;
+  }
   int status = StatusOf(pages.size() - 1);
   Reply("+FPTS:" + std::to_string(status), 1500);
   if (code == 2 && (status == 1 || status == 3)) Reply("+FHNG:0", 500);

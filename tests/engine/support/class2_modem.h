@@ -46,6 +46,8 @@ struct Class2Remote {
   bool xon = true;             // Class 2: XON after CONNECT
   bool xonWithConnect = false;  // the XON arrives together with CONNECT
   int hangupAtSend = 0;        // the hang-up report answers this AT+FDT (1-based)
+  int hangupAfterPage = 0;     // the far end hangs up after this page (1-based):
+                               // hang-up report 50 and ERROR instead of its status
 
   // Receiving side: the caller.
   int rings = 1;
