@@ -1,5 +1,6 @@
 #include "tools/telvane-line/line_far_end.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tv::line {
@@ -13,7 +14,7 @@ void LogText(int, const char* text) {
 void EnableLog(logging_state_t* log, const char* tag) {
   span_log_set_message_handler(log, LogText);
   span_log_set_tag(log, tag);
-  span_log_set_level(log, SPAN_LOG_SHOW_TAG | SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_FLOW);
+  span_log_set_level(log, SPAN_LOG_SHOW_DATE | SPAN_LOG_SHOW_TAG | SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_FLOW);
 }
 
 int Dpi(int pixelsPerMetre) { return static_cast<int>(pixelsPerMetre * 0.0254 + 0.5); }
@@ -73,6 +74,9 @@ TTvFarEnd::TTvFarEnd(const TTvFarEndOptions& options) : options_(options) {
   t30_set_ecm_capability(t30, options_.ecm ? 1 : 0);
   t30_set_phase_e_handler(t30, &TTvFarEnd::PhaseE, this);
   t30_set_phase_d_handler(t30, &TTvFarEnd::PhaseD, this);
+  if (options_.refusePage > 0 && !options_.calling) {
+    t30_set_real_time_frame_handler(t30, &TTvFarEnd::Frame, this);
+  }
   if (options_.calling) {
     t30_set_tx_file(t30, options_.file.c_str(), -1, -1);
   } else {
@@ -108,8 +112,32 @@ void TTvFarEnd::PhaseE(t30_state_t* s, void* user, int code) {
   r.remoteIdent = ident ? ident : "";
 }
 
+// Refusing a page: when the post-page message of that page arrives, before
+// the T.30 judges the page, its rows are counted as bad, so that it answers
+// RTN and the sender has to send the page again.
+void TTvFarEnd::Frame(t30_state_t* s, void* user, int incoming, const uint8_t* msg, int len) {
+  auto* self = static_cast<TTvFarEnd*>(user);
+  if (!incoming || len < 3 || self->refused_) return;
+  const int fcf = msg[2] & 0xFE;
+  if (fcf != T30_MPS && fcf != T30_EOP && fcf != T30_EOM) return;
+  t30_stats_t stats{};
+  t30_get_transfer_statistics(s, &stats);
+  if (stats.pages_rx + 1 != self->options_.refusePage) return;
+  self->refused_ = true;
+  t4_t6_decode_state_t& decoder = s->t4.rx.t4_t6_rx;
+  const int rows = std::max(s->t4.rx.row, 1000);
+  decoder.bad_rows = rows;
+  decoder.longest_bad_row_run = rows;
+  if (self->options_.log) {
+    std::fprintf(stderr, "telvane-line: far end: refusing page %d once\n", stats.pages_rx + 1);
+  }
+}
+
 int TTvFarEnd::PhaseD(t30_state_t* s, void* user, int) {
   auto* self = static_cast<TTvFarEnd*>(user);
+  if (self->options_.hangupAfterPage > 0 && self->PagesSoFar() >= self->options_.hangupAfterPage) {
+    self->hangUpNow_ = true;  // outside the T.30's own processing
+  }
   if (self->options_.log) {
     t30_stats_t stats{};
     t30_get_transfer_statistics(s, &stats);
@@ -127,6 +155,11 @@ int TTvFarEnd::PagesSoFar() {
 }
 
 void TTvFarEnd::Transmit(int16_t* amp, int n) {
+  if (hangUpNow_) {
+    hangUpNow_ = false;
+    if (options_.log) std::fprintf(stderr, "telvane-line: far end: hangs up after page %d\n", PagesSoFar());
+    LineDropped();
+  }
   const int got = fax_tx(fax_, amp, n);
   for (int i = got < 0 ? 0 : got; i < n; ++i) amp[i] = 0;
 }

@@ -16,6 +16,8 @@ struct TTvFarEndOptions {
   int modems = T30_SUPPORT_V17 | T30_SUPPORT_V29 | T30_SUPPORT_V27TER;
   bool ecm = false;
   bool log = false;
+  int refusePage = 0;        // answers RTN to this page once (0: never)
+  int hangupAfterPage = 0;   // drops the call after this page (0: never)
 };
 
 struct TTvFarEndResult {
@@ -53,10 +55,13 @@ class TTvFarEnd {
  private:
   static void PhaseE(t30_state_t* s, void* user, int code);
   static int PhaseD(t30_state_t* s, void* user, int result);
+  static void Frame(t30_state_t* s, void* user, int incoming, const uint8_t* msg, int len);
 
   TTvFarEndOptions options_;
   fax_state_t* fax_ = nullptr;
   TTvFarEndResult result_;
+  bool refused_ = false;
+  bool hangUpNow_ = false;
 };
 
 }  // namespace tv::line

@@ -1,6 +1,7 @@
 #include "tools/telvane-line/line_modem.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -168,6 +169,22 @@ size_t TTvLineModem::TakePageData(const uint8_t* p, size_t n) const {
   return n;
 }
 
+// AT+FCLASS=? with a reply of the line's choice: the modem then claims the
+// classes a test asks for.
+bool TTvLineModem::AnswerClassQuery(const uint8_t* p, size_t n) {
+  if (classesReply_.empty() || n == 0 || p[n - 1] != '\r') return false;
+  std::string command;
+  for (size_t i = 0; i + 1 < n; ++i) {
+    if (p[i] != ' ' && p[i] != '\n') command += static_cast<char>(std::toupper(p[i]));
+  }
+  if (command != "AT+FCLASS=?") return false;
+  if (!output_) return true;
+  if (t31_->at_state.p.echo) output_(p, n);
+  const std::string reply = "\r\n" + classesReply_ + "\r\n\r\nOK\r\n";
+  output_(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+  return true;
+}
+
 void TTvLineModem::FeedInput() {
   for (int pieces = 0; pieces < 64 && head_ < input_.size(); ++pieces) {
     const int mode = t31_->at_state.at_rx_mode;
@@ -214,6 +231,10 @@ void TTvLineModem::FeedInput() {
       case AT_MODE_OFFHOOK_COMMAND:
         connectedBlocks_ = 0;
         take = TakeCommand(p, n);
+        if (AnswerClassQuery(p, take)) {
+          head_ += take;
+          continue;
+        }
         break;
       case AT_MODE_DELIVERY:
         // Any byte ends a reception (or a dial); the rest is read afresh

@@ -16,57 +16,50 @@
 #include <string>
 #include <vector>
 
+#include "tools/telvane-line/line_fax_modem.h"
 #include "tools/telvane-line/line_spandsp.h"
 
 namespace tv::line {
 
-// What the modem tells the call it is part of. Called from inside the modem's
-// processing: a listener queues its reaction (a call event for this or
-// another modem) and runs it after the modem's call has returned.
-class TTvLineModemListener {
- public:
-  virtual ~TTvLineModemListener() = default;
-  virtual void ModemDialled(int modem, const std::string& number) = 0;
-  virtual void ModemAnswered(int modem) = 0;
-  virtual void ModemOnHook(int modem) = 0;
-};
-
-class TTvLineModem {
+class TTvLineModem : public TTvLineFaxModem {
  public:
   // Bytes the modem sends to the computer.
   using TOutput = std::function<void(const uint8_t* data, size_t len)>;
 
   TTvLineModem(int index, TTvLineModemListener* listener, TOutput output);
-  ~TTvLineModem();
+  ~TTvLineModem() override;
   TTvLineModem(const TTvLineModem&) = delete;
   TTvLineModem& operator=(const TTvLineModem&) = delete;
 
   // Adds bytes from the computer to the input queue.
-  void Input(const uint8_t* data, size_t len);
+  void Input(const uint8_t* data, size_t len) override;
   // How many more bytes the input queue takes before the modem counts as
   // full; the caller stops reading from the computer at 0.
-  size_t InputRoom() const;
+  size_t InputRoom() const override;
   // Hands queued input to the T.31 modem as far as its current mode and
   // buffer allow. Call once before each block of audio.
-  void FeedInput();
+  void FeedInput() override;
 
   // Audio: Transmit fills amp with n samples, Receive takes n samples.
-  void Transmit(int16_t* amp, int n);
-  void Receive(int16_t* amp, int n);
+  void Transmit(int16_t* amp, int n) override;
+  void Receive(int16_t* amp, int n) override;
 
   // A call event (AT_CALL_EVENT_...) on the modem's line.
-  void CallEvent(int event);
+  void CallEvent(int event) override;
 
   // True while the T.31 modem takes page data or HDLC frames from the computer:
   // there 0x11 and 0x13 are data, never flow control.
-  bool TakingTransmitData() const;
+  bool TakingTransmitData() const override;
   // Page data and frames queued in the modem: its input queue plus what its
   // transmit buffer holds. Flow control towards the computer follows it.
-  size_t BufferedTransmitData() const;
-  bool OffHook() const { return offHook_; }
+  size_t BufferedTransmitData() const override;
+  bool OffHook() const override { return offHook_; }
   int Index() const { return index_; }
 
-  void EnableLog(const char* tag);
+  void EnableLog(const char* tag) override;
+  // What the modem answers to AT+FCLASS=? instead of the T.31 modem's own
+  // reply; empty keeps that.
+  void SetClassesReply(const std::string& text) { classesReply_ = text; }
 
   // Counts for tests and the log.
   size_t DroppedFrameBytes() const { return droppedFrameBytes_; }
@@ -81,6 +74,7 @@ class TTvLineModem {
   size_t TakeCommand(const uint8_t* p, size_t n) const;
   size_t TakeFrame(const uint8_t* p, size_t n, bool* ended);
   size_t TakePageData(const uint8_t* p, size_t n) const;
+  bool AnswerClassQuery(const uint8_t* p, size_t n);
 
   int index_;
   TTvLineModemListener* listener_;
@@ -101,6 +95,7 @@ class TTvLineModem {
   size_t droppedFrameBytes_ = 0;
   size_t discardedInput_ = 0;
   std::string tag_;
+  std::string classesReply_;
 };
 
 }  // namespace tv::line

@@ -1,10 +1,10 @@
 // telvane-line: a virtual fax line for testing and demonstrating a fax
 // program without a modem.
 //
-// It creates pseudo-terminals with emulated Class 1 fax modems behind them
-// and connects their audio in real time (8000 samples a second) to a remote
-// fax machine (answering and storing what it receives, or calling and
-// sending a document) or, in pair mode, to each other.
+// It creates pseudo-terminals with emulated Class 1, 2 or 2.0 fax modems
+// behind them and connects their audio in real time (8000 samples a second)
+// to a remote fax machine (answering and storing what it receives, or
+// calling and sending a document) or, in pair mode, to each other.
 
 #include <signal.h>
 #include <time.h>
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tools/telvane-line/line_audio.h"
+#include "tools/telvane-line/line_class2_modem.h"
 #include "tools/telvane-line/line_far_end.h"
 #include "tools/telvane-line/line_modem.h"
 #include "tools/telvane-line/line_pty.h"
@@ -60,6 +61,10 @@ struct TOptions {
   int delayMs = 40;
   bool ecm = false;
   int calls = 1;
+  TTvFaxClass faxClass = TTvFaxClass::Class1;
+  std::string classesReply;  // empty: the class's own default
+  int refusePage = 0;
+  int hangupAfterPage = 0;
 };
 
 const char kUsage[] =
@@ -75,6 +80,10 @@ const char kUsage[] =
     "  --delay MS        one-way delay of the line (default 40)\n"
     "  --ecm             the far end offers error correction\n"
     "  --calls N         calls to serve before ending, 0 for no limit (default 1)\n"
+    "  --class 1|2|2.0   the fax class of the emulated modems (default 1)\n"
+    "  --fclass-reply TEXT  what AT+FCLASS=? answers (default 0,1,1.0 / 0,2 / 0,2.0)\n"
+    "  --refuse-page N   the far end answers RTN to page N once\n"
+    "  --hangup-after-page N  the far end drops the call after page N\n"
     "  --timeout SECONDS end after this time (default: no limit)\n"
     "  --log             log the far end's T.30 and the modems' T.31 to stderr\n"
     "Prints the pseudo-terminal's path first (one line per modem), then one result\n"
@@ -102,7 +111,9 @@ int ParseOptions(int argc, char** argv, TOptions* o) {
     }
     const bool takesValue = a == "--answer" || a == "--call" || a == "--link" ||
                             a == "--ident" || a == "--noise" || a == "--timeout" ||
-                            a == "--modems" || a == "--delay" || a == "--calls";
+                            a == "--modems" || a == "--delay" || a == "--calls" ||
+                            a == "--class" || a == "--fclass-reply" || a == "--refuse-page" ||
+                            a == "--hangup-after-page";
     const char* v = nullptr;
     if (takesValue) {
       if (i + 1 >= argc) return UsageError(a + " needs a value");
@@ -157,6 +168,27 @@ int ParseOptions(int argc, char** argv, TOptions* o) {
         return UsageError("--calls takes a whole number (0 for no limit)");
       }
       o->calls = static_cast<int>(number);
+    } else if (a == "--class") {
+      const std::string c = v;
+      if (c == "1") {
+        o->faxClass = TTvFaxClass::Class1;
+      } else if (c == "2") {
+        o->faxClass = TTvFaxClass::Class2;
+      } else if (c == "2.0") {
+        o->faxClass = TTvFaxClass::Class20;
+      } else {
+        return UsageError("--class takes 1, 2 or 2.0");
+      }
+    } else if (a == "--fclass-reply") {
+      o->classesReply = v;
+      if (o->classesReply.empty() || o->classesReply.size() > 40) {
+        return UsageError("--fclass-reply takes a list of classes, e.g. 0,1,2");
+      }
+    } else if (a == "--refuse-page" || a == "--hangup-after-page") {
+      if (!ParseNumber(v, &number) || number < 1 || number > 999 || number != std::floor(number)) {
+        return UsageError(a + " takes a page number from 1");
+      }
+      (a == "--refuse-page" ? o->refusePage : o->hangupAfterPage) = static_cast<int>(number);
     } else if (a == "--ecm") {
       o->ecm = true;
     } else if (a == "--log") {
@@ -187,7 +219,7 @@ std::string Quote(const std::string& s) {
 // control towards the program.
 struct TPort {
   TTvLinePty pty;
-  std::unique_ptr<TTvLineModem> modem;
+  std::unique_ptr<TTvLineFaxModem> modem;
   bool xoffSent = false;
   int64_t lastInput = 0;
 };
@@ -282,6 +314,8 @@ void TTvLine::StartFarEnd() {
   fo.modems = o_.modems;
   fo.ecm = o_.ecm;
   fo.log = o_.log;
+  fo.refusePage = o_.refusePage;
+  fo.hangupAfterPage = o_.hangupAfterPage;
   if (fo.calling) {
     fo.file = o_.file;
   } else {
@@ -295,7 +329,7 @@ void TTvLine::StartFarEnd() {
 
 void TTvLine::ModemDialled(int modem, const std::string& number) {
   Info("modem %d dials \"%s\"", modem + 1, number.c_str());
-  TTvLineModem* m = ports_[modem]->modem.get();
+  TTvLineFaxModem* m = ports_[modem]->modem.get();
   // A new call while the last one is winding down: that call is over for the
   // far end already (its result is in), so it ends now and the line is free.
   const bool lastCallDone = state_ == TCallState::Ending &&
@@ -323,7 +357,7 @@ void TTvLine::ModemDialled(int modem, const std::string& number) {
 
 void TTvLine::ModemAnswered(int modem) {
   Info("modem %d answers", modem + 1);
-  TTvLineModem* m = ports_[modem]->modem.get();
+  TTvLineFaxModem* m = ports_[modem]->modem.get();
   Later(0, [m] { m->CallEvent(AT_CALL_EVENT_ANSWERED); });
   if (state_ != TCallState::Ringing) return;  // off hook on a silent line
   if (o_.mode == TMode::Call && modem == 0) {
@@ -333,7 +367,7 @@ void TTvLine::ModemAnswered(int modem) {
     state_ = TCallState::Connected;
     connectedAt_ = now_;
     reported_ = false;
-    TTvLineModem* c = ports_[caller_]->modem.get();
+    TTvLineFaxModem* c = ports_[caller_]->modem.get();
     Later(0, [c] { c->CallEvent(AT_CALL_EVENT_CONNECTED); });
   }
 }
@@ -350,7 +384,7 @@ void TTvLine::ModemOnHook(int modem) {
   if (o_.mode == TMode::Pair) {
     state_ = TCallState::Ending;
     endingSince_ = now_;
-    TTvLineModem* other = ports_[1 - modem]->modem.get();
+    TTvLineFaxModem* other = ports_[1 - modem]->modem.get();
     Later(drop, [other] {
       if (other->OffHook()) other->CallEvent(AT_CALL_EVENT_HANGUP);
     });
@@ -448,7 +482,7 @@ void TTvLine::CallStep() {
         state_ = TCallState::Ending;
         endingSince_ = now_;
         // The far end hangs up; the modem notices a moment later.
-        TTvLineModem* m = ports_[0]->modem.get();
+        TTvLineFaxModem* m = ports_[0]->modem.get();
         Later(kSecond, [m] {
           if (m->OffHook()) m->CallEvent(AT_CALL_EVENT_HANGUP);
         });
@@ -569,8 +603,15 @@ int TTvLine::Run() {
       return 2;
     }
     TTvLinePty* pty = &port->pty;
-    port->modem = std::make_unique<TTvLineModem>(
-        i, this, [pty](const uint8_t* d, size_t n) { pty->Queue(d, n); });
+    auto output = [pty](const uint8_t* d, size_t n) { pty->Queue(d, n); };
+    if (o_.faxClass == TTvFaxClass::Class1) {
+      auto modem = std::make_unique<TTvLineModem>(i, this, output);
+      modem->SetClassesReply(o_.classesReply);
+      port->modem = std::move(modem);
+    } else {
+      port->modem =
+          std::make_unique<TTvLineClass2Modem>(i, this, output, o_.faxClass, o_.classesReply);
+    }
     if (o_.log) port->modem->EnableLog(i == 0 ? "modem 1" : "modem 2");
     ports_.push_back(std::move(port));
   }
