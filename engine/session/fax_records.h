@@ -163,6 +163,7 @@ struct FaxSession {
   int pageResends = 0;
   int pageResendLimit = 2;
   bool pageRefused = false;  // Class 2.0: +FPS said the page was refused
+  bool class2Connected = false;  // a Class 2 / 2.0 modem reported the connection
   bool safeMode = true;
   bool resendPage = false;          // RTN: the refused page goes again
   std::vector<uint8_t> pendingOut;  // page bytes the output buffer had no room for

@@ -153,6 +153,7 @@ bool NextPage(FaxSession& s) {
 }
 
 void Hangup44(FaxSession& s) {
+  s.class2Connected = false;
   CloseFiles(s);
   s.pageResends = 0;
   s.common.coverInProgress = false;
@@ -168,9 +169,15 @@ void PumpPage(FaxSession& s) {
   FaxPort* port = c.port;
   uint64_t deadline = port->Ticks() + SecondsToTicks(3L * c.statusInterval);
   std::vector<uint8_t> block;
+  bool modemFull = false;  // more than BufferMinimum bytes wait for the modem
+  bool progress = false;
   for (int i = 0; i < s.maxSendCount; ++i) {
     if (!FlushPending(s)) break;
-    if (port->OutputQueued() > s.bufferMinimum || port->OutputRoom() < kPageBlock) break;
+    if (port->OutputQueued() > s.bufferMinimum) {
+      modemFull = true;
+      break;
+    }
+    if (port->OutputRoom() < kPageBlock) break;
     if (port->Ticks() >= deadline) {
       NotifyOwner(s, FaxMsgStatus, fsmOrdinary);
       ArmStatusTimer(s);
@@ -186,6 +193,7 @@ void PumpPage(FaxSession& s) {
       }
       c.bytesTransferred += counted;
       SendCodedData(s, block);
+      progress = true;
       if (counted == 0) c.bytesTransferred = c.pageLength;  // a page shorter than its header says
     } else {
       if (IsClass1(s)) s.pendingOut.insert(s.pendingOut.end(), {kDLE, kETX});
@@ -195,10 +203,18 @@ void PumpPage(FaxSession& s) {
       break;
     }
   }
-  if (s.state == 28)
+  if (s.state == 28) {
     ArmOutputUsedZero(s);
-  else
+  } else if (modemFull) {
+    // The modem holds its input (XOFF) or takes it slowly. Output-free would
+    // fire again at once while the bytes wait, and the loop would never get
+    // back to reading the XON; wait instead until the modem has taken them.
+    // The data time-out runs on from the last block that went out.
+    if (progress) ArmTimeout(s, s.modem.dataTimeout);
+    port->ArmStatusWatch(c.outUsedWatch, s.bufferMinimum, true);
+  } else {
     ArmOutputFree(s);
+  }
 }
 
 // States in which the machine reads reply lines.
@@ -298,6 +314,7 @@ void State1(FaxSession& s) {
   c.coverCount = 0;
   s.pageResends = 0;
   s.pageRefused = false;
+  s.class2Connected = false;
   s.modem.hangupCode = 0;
   c.bytesTransferred = 0;
   c.pageLength = 0;
@@ -500,9 +517,11 @@ void State19(FaxSession& s) {
   FaxModemData& m = s.modem;
   if (IsReport(s, c2ConnectReport)) {
     ArmTimeout(s, m.responseTimeout);
+    s.class2Connected = true;
     s.state = 20;
   } else if (IsReport(s, c2RemoteCaps) || IsReport(s, c2CsiReport)) {
     ArmTimeout(s, m.responseTimeout);
+    s.class2Connected = true;
     s.state = 20;
     State20(s);
   } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
@@ -523,8 +542,7 @@ void ResendPage(FaxSession& s) {
   FaxModemData& m = s.modem;
   s.pageRefused = false;
   if (++s.pageResends > s.pageResendLimit) {
-    WriteModem(s, Class2AbortCommand(IsClass20(s)) + "\r");
-    Fail(s, ecFaxSessionError);
+    Fail(s, ecFaxSessionError);  // state 46 aborts the session
     return;
   }
   SendCommand(s, "AT+FDT");
@@ -539,6 +557,18 @@ void ResendPage(FaxSession& s) {
     }
   }
   s.state = 20;
+}
+
+// A failing Class 2 / 2.0 call is ended by the modem: page data that may
+// still flow is closed with DLE ETX (a modem in command mode takes it and
+// the CR behind it for an empty line), then the session is aborted
+// without waiting. The hang-up that follows then also works on a line
+// without DTR and carrier.
+void AbortClass2Call(FaxSession& s) {
+  s.class2Connected = false;
+  if (s.modem.hangupCode != 0) return;  // the modem has ended the call already
+  WriteModem(s, std::vector<uint8_t>{kDLE, kETX, '\r'});
+  WriteModem(s, Class2AbortCommand(IsClass20(s)) + "\r");
 }
 
 // State 40: the Class 2 page status after AT+FET.
@@ -792,7 +822,7 @@ void RunState(FaxSession& s, int event, int handle) {
     }
     case 27:
       if (timeout) Fail(s, ecTimeout);
-      else if (handle == c.outFreeWatch) PumpPage(s);
+      else if (handle == c.outFreeWatch || handle == c.outUsedWatch) PumpPage(s);
       else if (handle == c.availHandle) port->DiscardInput();
       break;
     case 28:
@@ -953,6 +983,7 @@ void RunState(FaxSession& s, int event, int handle) {
     case 46: {
       CloseFiles(s);
       NotifyOwner(s, FaxMsgLog, flTransmitFail);
+      if (s.class2Connected) AbortClass2Call(s);
       TransmitHangup(s);
       bool userAbort = event == FaxMsgUserAbort;
       if ((c.flags & (ffExitOnError | ffAbortNoConnect)) || userAbort) {

@@ -306,6 +306,42 @@ TEST_F(Class2TransmitFixture, DialOutcomesAndRemoteCapabilities) {
   }
 }
 
+// A call that fails while the modem runs it is aborted in the modem before
+// the hang-up: page data in flight is closed first.
+TEST_F(Class2TransmitFixture, AFailingCallIsAbortedInTheModem) {
+  for (bool class20 : {false, true}) {
+    SCOPED_TRACE(class20);
+    Class2Remote remote;
+    remote.class20 = class20;
+    owner = Owner{};
+    owner.faxFiles = {WriteApf(dir / "FAX.APF", 2)};
+    modem = std::make_unique<Class2Modem>(remote);
+    ASSERT_EQ(ecOK, CreateSendSession(session, "123 456", modem.get(), &owner));
+    session->common.faxClass = class20 ? kFaxClass20 : kFaxClass2;
+    SetSessionFlags(*session, ffExitOnError);
+    StartTransmit(*session);
+    bool aborted = false;
+    ASSERT_TRUE(modem->RunUntil([&] {
+      if (!aborted && modem->InPageData() && session->state >= 27) {
+        aborted = true;
+        TransmitStep(*session, FaxMsgUserAbort, 0);
+      }
+      return owner.finished;
+    }));
+    EXPECT_EQ(ecCancelRequested, owner.finishCode);
+    EXPECT_EQ(std::vector<uint8_t>{0x03}, modem->pageEnds);  // DLE ETX closed the page
+    auto abort = std::find(modem->commands.begin(), modem->commands.end(),
+                           class20 ? "AT+FKS" : "AT+FK");
+    ASSERT_NE(modem->commands.end(), abort);
+    EXPECT_EQ("ATH0", modem->commands.back());
+  }
+  // Before the modem reported a connection there is no session to abort.
+  Class2Remote busy;
+  busy.dialResults = {"NO CARRIER"};
+  Send(busy, {WriteApf(dir / "FAX.APF", 1)});
+  EXPECT_EQ(0u, Count("AT+FK"));
+}
+
 TEST_F(Class2TransmitFixture, ASetUpCommandAnsweredWithErrorFailsTheInit) {
   struct Case { bool class20; const char* command; };
   const Case cases[] = {{false, "AT+FCLASS=2"}, {false, "AT+FLID="}, {false, "AT+FDIS="},

@@ -139,7 +139,7 @@ int Class2Modem::WriteBlock(const uint8_t* bytes, size_t size) {
     } else if (byte == '\r') {
       std::string command = line_;
       line_.clear();
-      if (!command.empty()) Command(command);
+      if (StartsWith(command, "AT")) Command(command);  // a modem ignores other lines
     } else if (byte != '\n') {
       line_.push_back(static_cast<char>(byte));
       if (line_ == "+++") {  // the escape has no carriage return

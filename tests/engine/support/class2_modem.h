@@ -75,6 +75,7 @@ class Class2Modem : public FaxPort {
   int xonWaits = 0;                          // XONs the modem sent
   std::vector<int64_t> dataDelays;           // ms from CONNECT to each page's first byte
   int64_t NowMs() const { return now_; }
+  bool InPageData() const { return inData_; }
 
   // FaxPort.
   int InputWaiting() override { return static_cast<int>(input_.size()); }
