@@ -409,9 +409,8 @@ int TTvLineClass2Modem::DoExtended(const std::string& name, char op, const std::
   }
   if (name == "FET") {
     if (op != 's' || state_ != TState::SendPageEnd) return -1;
-    const int post = std::atoi(value.c_str());
-    if (post < 0 || post > 2) return -1;
-    PageCollected(post);
+    if (value != "0" && value != "1" && value != "2") return -1;
+    PageCollected(value[0] - '0');
     return 0;
   }
   if (name == "FDR") {

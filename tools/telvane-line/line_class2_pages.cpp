@@ -88,7 +88,7 @@ bool ParseParams(const std::string& text, TTvFaxParams* p) {
     const char c = i < text.size() ? text[i] : ',';
     if (c == ' ') continue;
     if (c != ',') {
-      if (c < '0' || c > '9') return false;
+      if (c < '0' || c > '9' || value.size() >= 3) return false;  // no value has more digits
       value += c;
       continue;
     }

@@ -56,6 +56,7 @@ TEST(ClassTwoParamsTest, ParsesListsAndKeepsMissingValues) {
   EXPECT_EQ(p.wd, 1);
   EXPECT_FALSE(ParseParams("1,x", &p));
   EXPECT_FALSE(ParseParams("1,2,3,4,5,6,7,8,9", &p));
+  EXPECT_FALSE(ParseParams("1,99999999999999999999", &p)) << "a number too long for an int";
   EXPECT_EQ(FormatParams(p), "0,3,1,2,0,0,0,0") << "a bad list changes nothing";
 }
 
