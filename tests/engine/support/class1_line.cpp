@@ -28,6 +28,10 @@ int Class1Line::ReadByte() {
 
 void Class1Line::DiscardInput() { input_.clear(); }
 
+int Class1Line::OutputQueued() {
+  return mode_ == Mode::DataOut && now_ < holdUntil_ ? 1500 : 0;
+}
+
 void Class1Line::SetSoftwareFlow(FaxFlow flow) {
   flowChanges.push_back(flow == FaxFlow::Off ? "off" : flow == FaxFlow::Output ? "output" : "input");
 }
@@ -88,8 +92,16 @@ void Class1Line::TakeDue() {
 }
 
 bool Class1Line::RunUntil(const std::function<bool()>& done, int64_t limitMs) {
+  int64_t lastNow = -1;
+  int runsAtOneTime = 0;
   while (!done()) {
     if (now_ > limitMs) return false;
+    if (now_ != lastNow) {
+      lastNow = now_;
+      runsAtOneTime = 0;
+    } else if (++runsAtOneTime > 100000) {
+      return false;  // events without end at one moment: the machine spins
+    }
     TakeDue();
     if (handler_ && !suspended_) {
       bool ran = false;
@@ -200,6 +212,7 @@ void Class1Line::Command(const std::string& command) {
       Reply("ERROR");
       return;
     }
+    if (!expectTraining_ && remote_.holdPageMs > 0) holdUntil_ = now_ + 300 + remote_.holdPageMs;
     Reply("CONNECT", 300);
     mode_ = Mode::DataOut;
     data_.clear();

@@ -37,6 +37,9 @@ struct Class1Remote {
   std::string fclassReply = "0,1";
   bool echo = false;  // the modem echoes each command
   int initErrors = 0;  // init strings (ATE0...) answered with ERROR
+  // For this long after each page's CONNECT the modem holds 1500 bytes in
+  // its buffer and takes no more (it has sent XOFF).
+  int holdPageMs = 0;
 };
 
 struct SentFrame {
@@ -50,7 +53,8 @@ class Class1Line : public FaxPort {
   explicit Class1Line(Class1Remote remote) : remote_(std::move(remote)) {}
   ~Class1Line() override = default;
 
-  // Runs events until done() or the virtual time limit.
+  // Runs events until done() or the virtual time limit; false also when the
+  // machine keeps taking events without virtual time moving (it spins).
   bool RunUntil(const std::function<bool()>& done, int64_t limitMs = 600000);
 
   // Records.
@@ -71,7 +75,7 @@ class Class1Line : public FaxPort {
   int InputWaiting() override { return static_cast<int>(input_.size()); }
   int ReadByte() override;
   int WriteBlock(const uint8_t* data, size_t size) override;
-  int OutputQueued() override { return 0; }
+  int OutputQueued() override;
   int OutputRoom() override { return 8192; }
   void DiscardInput() override;
   void DiscardOutput() override {}
@@ -128,6 +132,7 @@ class Class1Line : public FaxPort {
   int taken_ = 0;
   bool trainingGood_ = false;
   bool expectTraining_ = false;
+  int64_t holdUntil_ = -1;
 };
 
 }  // namespace tv::test

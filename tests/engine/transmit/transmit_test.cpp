@@ -189,6 +189,23 @@ TEST_F(TransmitFixture, TheHeaderLineGoesOnTopOfEveryPage) {
   }
 }
 
+TEST_F(TransmitFixture, AModemThatHoldsPageDataIsWaitedForNotPolled) {
+  // While the modem holds more than BufferMinimum bytes the pump waits for
+  // the modem to take them; a long hold ends with the data time-out.
+  struct Case { int holdMs; int code; };
+  const Case cases[] = {{3000, ecOK}, {120000, ecTimeout}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.holdMs);
+    owner = Owner{};
+    owner.faxFiles = {WriteApf(dir / "TWO.APF", {0, 0})};
+    Class1Remote remote;
+    remote.holdPageMs = c.holdMs;
+    Start(remote, 9600);
+    EXPECT_EQ(c.code, owner.finishCode);
+    EXPECT_EQ(c.code == ecOK ? 2u : 0u, line->pages.size());
+  }
+}
+
 TEST_F(TransmitFixture, DialFailuresEndWithTheirCodes) {
   struct Case { const char* result; int code; };
   const Case cases[] = {{"VOICE", ecFaxVoiceCall}, {"NO DIALTONE", ecFaxNoDialTone},
