@@ -465,6 +465,29 @@ void State25(FaxSession& s, int event, int handle) {
   ArmOutputFree(s);
 }
 
+// The session-parameter command for the page to send (AT+FDIS / AT+FIS).
+void SendSessionParameters(FaxSession& s) {
+  FaxModemData& m = s.modem;
+  SendCommand(s, m.class2Commands[c2SessionCommand] + "=" + (m.pageResolution == '1' ? "1" : "0") +
+                     "," + std::string(1, Class2BitRateDigit(m.desiredBps)) + "," +
+                     (m.pageWide ? "1" : "0") + ",2,0," + m.desiredEcm + ",0,0");
+}
+
+// Whether the next page of the fax file differs in resolution or width from
+// the page just sent. The far end reads a page by the parameters negotiated
+// before it, so such a page ends the one before with EOM (AT+FET=1, DLE ;)
+// and goes under parameters of its own.
+bool NextPageChangesMode(FaxSession& s) {
+  if (!MorePages(s) || !s.reader || !s.reader->IsOpen()) return false;
+  FaxFileReader next;
+  int page = s.common.coverInProgress ? 1 : s.common.currentPage + 1;
+  if (next.Open(s.reader->Name(), s.common.faxFileExt) != ecOK || next.SeekPage(page) != ecOK)
+    return false;
+  bool fine = (next.PageFlags() & 1) != 0;
+  bool wide = (next.PageFlags() & 2) != 0;
+  return fine != (s.modem.pageResolution == '1') || wide != s.modem.pageWide;
+}
+
 bool IsReport(const FaxSession& s, int entry) {
   return IsClass2Report(s.modem, ResponseText(s), entry);
 }
@@ -666,18 +689,20 @@ void RunState(FaxSession& s, int event, int handle) {
       SendCommand(s, "AT+FNR=1,1,1,0");
       s.state = 7;
       break;
-    case 7: {
+    case 7:
       if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
-      std::string params = m.class2Commands[4] + "=" + (m.pageResolution == '1' ? "1" : "0") +
-                           "," + std::string(1, Class2BitRateDigit(m.desiredBps)) + "," +
-                           (m.pageWide ? "1" : "0") + ",2,0," + m.desiredEcm + ",0,0";
-      SendCommand(s, params);
+      SendSessionParameters(s);
       s.state = 8;
       break;
-    }
     case 8:
       if (!ResponseHas(s, "OK")) { Fail(s, ecFaxInitError); break; }
-      s.state = 9;
+      if (s.class2Connected) {
+        // New parameters for a page of another mode: the modem negotiates them.
+        SendCommand(s, "AT+FDT");
+        s.state = 20;
+      } else {
+        s.state = 9;
+      }
       break;
     case 9:
       SendDialString(s);
@@ -842,7 +867,8 @@ void RunState(FaxSession& s, int event, int handle) {
           WriteModem(s, std::vector<uint8_t>{kDLE, kETX});
           s.state = 38;
         } else {
-          WriteModem(s, std::vector<uint8_t>{kDLE, static_cast<uint8_t>(MorePages(s) ? ',' : '.')});
+          uint8_t end = !MorePages(s) ? '.' : NextPageChangesMode(s) ? ';' : ',';
+          WriteModem(s, std::vector<uint8_t>{kDLE, end});
           s.state = 38;
         }
       } else if (handle == c.availHandle) {
@@ -951,7 +977,7 @@ void RunState(FaxSession& s, int event, int handle) {
       break;
     case 39:
       if (!ResponseHas(s, "OK")) { Fail(s, ecFaxSessionError); break; }
-      SendCommand(s, MorePages(s) ? "AT+FET=0" : "AT+FET=2");
+      SendCommand(s, !MorePages(s) ? "AT+FET=2" : NextPageChangesMode(s) ? "AT+FET=1" : "AT+FET=0");
       ArmTimeout(s, m.dataTimeout);
       s.state = 40;
       break;
@@ -965,9 +991,16 @@ void RunState(FaxSession& s, int event, int handle) {
     case 42:
       if (MorePages(s)) {
         s.pageResends = 0;  // each page may be refused twice
+        char resolution = m.pageResolution;
+        bool wide = m.pageWide;
         if (!NextPage(s)) break;
-        SendCommand(s, "AT+FDT");
-        s.state = 20;
+        if (resolution != m.pageResolution || wide != m.pageWide) {
+          SendSessionParameters(s);  // after EOM; its OK sends AT+FDT (state 8)
+          s.state = 8;
+        } else {
+          SendCommand(s, "AT+FDT");
+          s.state = 20;
+        }
       } else {
         s.state = 44;
       }

@@ -35,18 +35,24 @@ std::vector<uint8_t> CodedPage(uint8_t mark) {
           0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
 }
 
-std::string WriteApf(const fs::path& path, int pages, uint16_t flags = 0) {
+// Pages with the given flags (pfHighRes, pfWide), marked 1, 2, ...
+std::string WriteApf(const fs::path& path, const std::vector<uint16_t>& pageFlags) {
   std::vector<uint8_t> bytes;
-  auto header = MakeApfFileHeader(0, "TELVANE", static_cast<uint16_t>(pages));
+  auto header = MakeApfFileHeader(0, "TELVANE", static_cast<uint16_t>(pageFlags.size()));
   bytes.insert(bytes.end(), header.begin(), header.end());
-  for (int i = 1; i <= pages; ++i) {
+  for (size_t i = 1; i <= pageFlags.size(); ++i) {
     std::vector<uint8_t> records = PageRecords(static_cast<uint8_t>(i));
+    uint16_t flags = pageFlags[i - 1];
     auto page = MakeApfPageHeader(static_cast<uint32_t>(records.size()), flags | pfLineRecords);
     bytes.insert(bytes.end(), page.begin(), page.end());
     bytes.insert(bytes.end(), records.begin(), records.end());
   }
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), bytes.size());
   return path.string();
+}
+
+std::string WriteApf(const fs::path& path, int pages, uint16_t flags = 0) {
+  return WriteApf(path, std::vector<uint16_t>(static_cast<size_t>(pages), flags));
 }
 
 struct Owner : FaxOwner {
@@ -355,6 +361,39 @@ TEST_F(Class2TransmitFixture, ASetUpCommandAnsweredWithErrorFailsTheInit) {
     Send(remote, {WriteApf(dir / "FAX.APF", 1)});
     EXPECT_EQ(ecFaxInitError, owner.finishCode);
     EXPECT_EQ(0u, Count("ATDT5551234"));
+  }
+}
+
+// A page of another resolution or width than the one before ends that one
+// with EOM and goes under session parameters of its own.
+TEST_F(Class2TransmitFixture, APageOfAnotherModeGetsParametersOfItsOwn) {
+  for (bool class20 : {false, true}) {
+    SCOPED_TRACE(class20);
+    Class2Remote remote;
+    remote.class20 = class20;
+    remote.remoteCaps = "1,5,1,2,0,0,0,0";
+    Send(remote, {WriteApf(dir / "MIXED.APF", {0, pfHighRes, pfHighRes, pfHighRes | pfWide})});
+    // Each change of resolution is still reported, and the last report stands.
+    EXPECT_EQ(ecFaxMixedResolution, owner.finishCode);
+    EXPECT_EQ((std::vector<int>{flTransmitStart, flTransmitOk}), owner.logs);
+    std::string set = class20 ? "AT+FIS=" : "AT+FDIS=";
+    std::vector<std::string> expected;
+    if (class20) {
+      expected = {set + "0,5,0,2,0,0,0,0", "ATDT5551234", "AT+FDT",
+                  set + "1,5,0,2,0,0,0,0", "AT+FDT", "AT+FDT",
+                  set + "1,5,1,2,0,0,0,0", "AT+FDT"};
+      EXPECT_EQ((std::vector<uint8_t>{';', ',', ';', '.'}), modem->pageEnds);
+    } else {
+      expected = {set + "0,5,0,2,0,0,0,0", "ATDT5551234", "AT+FDT", "AT+FET=1",
+                  set + "1,5,0,2,0,0,0,0", "AT+FDT", "AT+FET=0", "AT+FDT", "AT+FET=1",
+                  set + "1,5,1,2,0,0,0,0", "AT+FDT", "AT+FET=2"};
+    }
+    auto first = std::find(modem->commands.begin(), modem->commands.end(), expected[0]);
+    EXPECT_EQ(expected, std::vector<std::string>(first, modem->commands.end()));
+    ASSERT_EQ(4u, modem->pages.size());
+    for (uint8_t p = 1; p <= 4; ++p) EXPECT_EQ(CodedPage(p), FilePart(modem->pages[p - 1], p));
+    EXPECT_TRUE(session->modem.fineInUse);
+    EXPECT_TRUE(session->modem.wideInUse);
   }
 }
 

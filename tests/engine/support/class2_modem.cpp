@@ -117,7 +117,7 @@ int Class2Modem::WriteBlock(const uint8_t* bytes, size_t size) {
       if (data_.empty() && !dle_) dataDelays.push_back(now_ - connectAt_);
       if (dle_) {
         dle_ = false;
-        if (byte == kEtx || byte == ',' || byte == '.') {
+        if (byte == kEtx || byte == ',' || byte == '.' || byte == ';') {
           inData_ = false;
           PageSent(byte);
         } else {
@@ -176,7 +176,7 @@ void Class2Modem::Command(const std::string& command) {
       Reply("ERROR", 5);
       return;
     }
-    Reply(Name("+FDCS:", "+FCS:") + remote_.sessionParams, 1500);
+    Reply(Name("+FDCS:", "+FCS:") + (params_.empty() ? remote_.sessionParams : params_), 1500);
     Reply("CONNECT", 20);
     connectAt_ = lastReplyAt_;
     if (!remote_.class20 && remote_.xon) {
@@ -186,6 +186,9 @@ void Class2Modem::Command(const std::string& command) {
     inData_ = true;
     dle_ = false;
     data_.clear();
+  } else if (StartsWith(command, Name("AT+FDIS=", "AT+FIS=").c_str())) {
+    params_ = command.substr(command.find('=') + 1);  // the next +FDCS / +FCS
+    Reply("OK");
   } else if (StartsWith(command, "AT+FET=")) {
     PostPage(std::atoi(command.c_str() + 7));
   } else if (command == "AT+FPS?") {

@@ -70,7 +70,7 @@ class Class2Modem : public FaxPort {
   // Records.
   std::vector<std::string> commands;         // every command line, in order
   std::vector<std::vector<uint8_t>> pages;   // page data the engine sent, DLE coding undone
-  std::vector<uint8_t> pageEnds;             // what followed DLE: ETX, ',' or '.'
+  std::vector<uint8_t> pageEnds;             // what followed DLE: ETX, ',', ';' or '.'
   int dc2Count = 0;                          // DC2 bytes the engine wrote
   int xonWaits = 0;                          // XONs the modem sent
   std::vector<int64_t> dataDelays;           // ms from CONNECT to each page's first byte
@@ -142,6 +142,7 @@ class Class2Modem : public FaxPort {
   bool awaitDc2_ = false;  // CONNECT for AT+FDR went out; data follows DC2
   bool newData_ = false;   // bytes arrived since the last avail event
   int64_t connectAt_ = 0;  // when the CONNECT for AT+FDT arrives
+  std::string params_;     // the program's last AT+FDIS / AT+FIS value
 };
 
 }  // namespace tv::test
