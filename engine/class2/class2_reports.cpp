@@ -73,7 +73,8 @@ void DecodeClass2Params(FaxModemData& m, const std::string& value) {
   m.fineInUse = m.remoteFine = fine;
   bool wide = at(5) == '1';
   m.wideInUse = m.remoteWide = wide;
-  m.desiredEcm = (at(11) == '1' || at(11) == '2') ? '1' : m.desiredEcm;
+  // Position 11 says whether the modem corrects errors; the modem does that
+  // itself, and the user's DesiredECM stays what the next command asks for.
   char scan = at(15);
   m.scanCode = scan >= '0' && scan <= '7' ? scan - '0' : 0;
   m.minimumBytes = MinimumBytesPerLine(m.scanCode, m.fineInUse, m.bitRate);

@@ -47,9 +47,10 @@ int Class2HangupCode(const std::string& line);
 std::string Class2AbortCommand(bool class20);
 
 // A parameter report value (vr,br,wd,ln,df,ec,bf,st) read at the fixed
-// character positions 1, 3, 5, 11 and 15: bit rate, fine resolution (also
-// remote fine), 2048-pixel lines (also remote wide), error correction, scan
-// time; then the minimum bytes per line.
+// character positions 1, 3, 5 and 15: fine resolution (also remote
+// fine), bit rate, 2048-pixel lines (also remote wide), scan time; then the
+// minimum bytes per line. Error correction (position 11) is left to the
+// modem.
 void DecodeClass2Params(FaxModemData& modem, const std::string& value);
 
 // A station-id report value: trimmed, a leading double quote becomes a

@@ -28,6 +28,10 @@ TEST(Class2Reports, ParameterValuesAtFixedPositions) {
     EXPECT_EQ(c.wide, m.remoteWide);
     EXPECT_EQ(c.scan, m.scanCode);
   }
+  // A remote that corrects errors does not change what the user asked for.
+  FaxModemData m;
+  DecodeClass2Params(m, "0,3,0,2,0,1,0,0");
+  EXPECT_EQ('0', m.desiredEcm);
 }
 
 TEST(Class2Reports, StationIds) {
