@@ -154,6 +154,7 @@ inline int CountBlack(const std::vector<uint8_t>& row) {
 struct LineCall : testing::Test {
   fs::path dir;
   std::string lineOut, lineErr;
+  int calls = 0;
 
   LineCall() {
     dir = fs::temp_directory_path() /
@@ -168,9 +169,8 @@ struct LineCall : testing::Test {
   // A fax of text pages made by telvane-fax convert: each page holds
   // linesPerPage lines of its own text.
   std::string MakeTextFax(const std::string& name, int pages, bool fine, int linesPerPage = 12) {
-    std::string text;
+    std::string text;  // the converter breaks the pages after linesPerPage lines
     for (int p = 1; p <= pages; ++p) {
-      if (p > 1) text += "\f";
       for (int i = 1; i <= linesPerPage; ++i)
         text += "Page " + std::to_string(p) + " line " + std::to_string(i) +
                 ": the quick brown fox jumps over the lazy dog 0123456789 " +
@@ -188,8 +188,14 @@ struct LineCall : testing::Test {
     return apf;
   }
 
+  // A fresh modem link for each call: the last call's line may still be
+  // winding down on its own link.
+  std::string NewLink() { return (dir / ("modem" + std::to_string(++calls))).string(); }
+
   // Starts telvane-line in the background and waits for its modem.
   bool StartLine(const std::string& options, const std::string& link) {
+    lineOut = (dir / ("line" + std::to_string(calls) + ".out")).string();
+    lineErr = (dir / ("line" + std::to_string(calls) + ".err")).string();
     std::string command = kLine + " " + options + " --link " + link + " --timeout 400 > " + lineOut +
                           " 2> " + lineErr + " &";
     if (std::system(command.c_str()) != 0) return false;

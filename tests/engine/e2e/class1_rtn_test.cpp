@@ -47,7 +47,7 @@ size_t Count(const std::string& text, const std::string& what) {
 TEST_F(LineCall, RtnRetrainsOneSpeedLowerAndSendsThePageAgain) {
   if (!ToolsPresent()) GTEST_SKIP() << "telvane-line or telvane-fax send is not built";
   std::string apf = WriteBadPageFax(dir / "BAD.APF");
-  std::string link = (dir / "modem").string();
+  std::string link = NewLink();
   ASSERT_TRUE(StartLine("--answer " + (dir / "rx").string() + " --log", link));
   int status = -1;
   std::string output =
