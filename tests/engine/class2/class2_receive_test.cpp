@@ -225,14 +225,16 @@ TEST_F(Class2ReceiveFixture, SessionParametersGiveThePageFlags) {
 // A page with a bad status (or ERROR after it) is cut from the file; the page
 // the far end sends again takes its place under the same number.
 TEST_F(Class2ReceiveFixture, ARefusedPageIsReplacedByTheOneSentAgain) {
-  struct Case { int quality; bool error; };
-  const Case cases[] = {{2, false}, {4, false}, {0, true}};
+  // ERROR after a good status drops the page that was already stored.
+  struct Case { int quality; bool error; bool errorAfterStatus; };
+  const Case cases[] = {{2, false, false}, {4, false, false}, {0, true, false}, {1, false, true}};
   for (bool class20 : {false, true}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(class20 ? "2.0 " : "2 ") + std::to_string(c.quality) +
-                   (c.error ? " ERROR" : ""));
+                   (c.error ? " ERROR" : "") + (c.errorAfterStatus ? " then ERROR" : ""));
       Class2Delivery bad{PageBytes(0xEE), c.quality};
       bad.error = c.error;
+      bad.errorAfterStatus = c.errorAfterStatus;
       bad.postPage = 0;
       Class2Remote remote;
       remote.class20 = class20;

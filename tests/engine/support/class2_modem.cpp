@@ -299,6 +299,10 @@ void Class2Modem::Deliver() {
   Reply(remote_.class20 ? "+FPS:" + std::to_string(page.quality) + ",0,0,0,0"
                         : "+FPTS:" + std::to_string(page.quality),
         300);
+  if (page.errorAfterStatus) {
+    Reply("ERROR", 100);
+    return;
+  }
   Reply("+FET:" + std::to_string(postPage), 100);
   Reply("OK", 5);
 }

@@ -23,6 +23,7 @@ struct Class2Delivery {
   int quality = 1;            // the page status the modem reports after it
   int postPage = -1;          // +FET value; -1: 0 while deliveries follow, else 2
   bool error = false;         // ERROR instead of page status and post-page report
+  bool errorAfterStatus = false;  // the page status, then ERROR instead of +FET and OK
 };
 
 struct Class2Remote {
