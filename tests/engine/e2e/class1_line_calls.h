@@ -3,7 +3,8 @@
 // pages are decoded on both sides (our APF files with the images code, the
 // far end's TIFF files with libtiff) and compared line by line.
 //
-// The tests run a covering set of calls. With TELVANE_LINE_MATRIX=1 in the
+// The tests run a covering set of calls (make test runs the programs one
+// after another: calls are timed by the line's real-time audio). With TELVANE_LINE_MATRIX=1 in the
 // environment they run the whole matrix instead (scripts/engine-line-matrix.sh).
 #pragma once
 
@@ -236,7 +237,9 @@ inline void ExpectSentPage(const RasterPage& sent, const RasterPage& got, size_t
   for (size_t y = 0; y < 8; ++y) EXPECT_EQ(0, CountBlack(got.rows[y])) << "white line " << y;
   int headerBlack = 0;
   for (size_t y = 8; y < 8 + headerRows; ++y) headerBlack += CountBlack(got.rows[y]);
-  if (headerRows > 0) EXPECT_GT(headerBlack, 0) << "no header line";
+  if (headerRows > 0) {
+    EXPECT_GT(headerBlack, 0) << "no header line";
+  }
   size_t mismatches = 0;
   for (size_t y = 0; y < sent.rows.size(); ++y)
     if (sent.rows[y] != got.rows[y + 8 + headerRows]) ++mismatches;
@@ -253,5 +256,55 @@ inline void ExpectSamePage(const RasterPage& sent, const RasterPage& got, int pa
     if (sent.rows[y] != got.rows[y]) ++mismatches;
   EXPECT_EQ(0u, mismatches) << "of " << sent.rows.size() << " rows";
 }
+
+// Joins the pages of several APF files into one.
+inline std::string JoinApf(const fs::path& out, const std::vector<std::string>& files) {
+  std::vector<uint8_t> pages;
+  ApfFileHeader joined = NewApfFileHeader();
+  for (const std::string& file : files) {
+    std::string bytes = ReadFile(file);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    ApfFileHeader header;
+    UnpackApfFileHeader(p, header);
+    size_t at = header.firstPageOffset;
+    for (int n = 0; n < header.pageCount; ++n) {
+      ApfPageHeader page;
+      UnpackApfPageHeader(p + at, page);
+      pages.insert(pages.end(), p + at, p + at + kApfPageHeaderSize + page.dataLength);
+      at += kApfPageHeaderSize + page.dataLength;
+      ++joined.pageCount;
+    }
+  }
+  uint8_t header[kApfFileHeaderSize];
+  PackApfFileHeader(joined, header);
+  std::ofstream stream(out, std::ios::binary);
+  stream.write(reinterpret_cast<const char*>(header), kApfFileHeaderSize);
+  stream.write(reinterpret_cast<const char*>(pages.data()), static_cast<long>(pages.size()));
+  return out.string();
+}
+
+struct SendCall : LineCall {
+  // Sends the fax and checks every page the far end stored.
+  void SendAndCompare(const std::string& apf, const std::string& lineOptions, int bps,
+                      const std::string& expectRate) {
+    std::string link = NewLink();
+    ASSERT_TRUE(StartLine("--answer " + (dir / "rx").string() + " " + lineOptions, link))
+        << "telvane-line gave no modem";
+    int status = -1;
+    std::string output =
+        RunCommand(kFax + " send --port " + link + " --to 5551234 --station-id \"+49 30 1\"" +
+                       " --header \"\\$I page \\$P of \\$N\" --bps " + std::to_string(bps) + " " + apf,
+                   status);
+    std::string result = LineResult();
+    std::vector<RasterPage> sent = DecodeApf(apf);
+    EXPECT_EQ(0, status) << output;
+    EXPECT_NE(std::string::npos, result.find("pages=" + std::to_string(sent.size()))) << result;
+    EXPECT_NE(std::string::npos, result.find("bitrate=" + expectRate)) << result;
+    std::vector<RasterPage> got = ReadTiff(ResultFile(result));
+    ASSERT_EQ(sent.size(), got.size()) << result;
+    for (size_t p = 0; p < sent.size(); ++p)
+      ExpectSentPage(sent[p], got[p], sent[p].fine ? 16 : 8, static_cast<int>(p + 1));
+  }
+};
 
 }  // namespace tv::e2e
