@@ -78,15 +78,18 @@ std::vector<std::string> ClassList(const std::string& reply) {
   return out;
 }
 
-std::vector<uint8_t> DleCoded(const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> out;
+// Page data as the modem sends it: DLE doubled, DLE ETX after the page's end.
+std::string DleCoded(const std::vector<uint8_t>& data, bool end) {
+  std::string out;
   out.reserve(data.size() + data.size() / 64 + 2);
   for (uint8_t b : data) {
-    out.push_back(b);
-    if (b == kDle) out.push_back(kDle);
+    out.push_back(static_cast<char>(b));
+    if (b == kDle) out.push_back(static_cast<char>(kDle));
   }
-  out.push_back(kDle);
-  out.push_back(kEtx);
+  if (end) {
+    out.push_back(static_cast<char>(kDle));
+    out.push_back(static_cast<char>(kEtx));
+  }
   return out;
 }
 
@@ -218,6 +221,7 @@ void TTvLineClass2Modem::FeedInput() {
   }
   input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(used));
   if (state_ == TState::RecvDc2 && ++dc2Wait_ > kDc2PatienceBlocks) DeliverPage();
+  if (state_ == TState::RecvData) DeliverPage();
 }
 
 void TTvLineClass2Modem::DoCommandLine(const std::string& text) {
@@ -545,7 +549,7 @@ void TTvLineClass2Modem::CallEvent(int event) {
         break;
       }
       if (role_ == TRole::Receiver || state_ == TState::Answering || state_ == TState::RecvReady ||
-          state_ == TState::RecvWait || state_ == TState::RecvDc2) {
+          state_ == TState::RecvWait || state_ == TState::RecvDc2 || state_ == TState::RecvData) {
         CallOver(pagesReceived_ > 0 ? kHangupRxPhaseC : kHangupRxPhaseB);
       } else {
         CallOver(pagesSent_ > 0 || state_ == TState::SendPage ? kHangupTxPhaseD : kHangupTxPhaseB);
@@ -860,26 +864,46 @@ void TTvLineClass2Modem::PageReceived(int postPage) {
 // written them.
 void TTvLineClass2Modem::CollectReceivedPages() {
   while (pagesRead_ < pagesReceived_) {
-    TTvPageRows rows;
-    if (!ReadTiffPage(rxFile_, pagesRead_, &rows)) {
+    TPage page;
+    if (!ReadTiffPage(rxFile_, pagesRead_, &page.rows)) {
       if (++readTries_ < kReadPatienceBlocks) return;
       if (log_) std::fprintf(stderr, "%s: page %d not in %s\n", tag_.c_str(), pagesRead_ + 1,
                              rxFile_.c_str());
-      rows.rows.clear();
+      page.rows.rows.clear();
     }
     readTries_ = 0;
-    TPage page;
     page.postPage = postPages_[static_cast<size_t>(pagesRead_)];
-    page.rows = static_cast<int>(rows.rows.size());
-    page.data = DleCoded(EncodePage(rows, Class20(), folder_ + "/scratch.tif"));
     pages_.push_back(std::move(page));
     ++pagesRead_;
   }
 }
 
+// Rows of the page the receiving T.30 is decoding now, as far as it has got;
+// false while no page is in progress.
+bool TTvLineClass2Modem::RowsInProgress(TTvPageRows* out) const {
+  if (fax_ == nullptr || role_ != TRole::Receiver || retire_ || !pages_.empty() ||
+      pagesRead_ < pagesReceived_) {
+    return false;
+  }
+  t4_state_t* t4 = &fax_get_t30_state(fax_)->t4.rx;
+  if (t4->image_buffer == nullptr || t4->bytes_per_row <= 0) return false;
+  const int rows = t4->image_size / t4->bytes_per_row;
+  if (rows <= streamedRows_) return rows > 0;
+  out->width = t4->image_width;
+  out->fine = received_.vr == 1;
+  for (int r = streamedRows_; r < rows; ++r) {
+    const uint8_t* row = t4->image_buffer + static_cast<size_t>(r) * t4->bytes_per_row;
+    out->rows.emplace_back(row, row + t4->bytes_per_row);
+  }
+  return true;
+}
+
+// AT+FDR waits for a page: CONNECT as soon as one is complete or the T.30
+// has decoded its first rows; the hang-up report once the call is over.
 void TTvLineClass2Modem::ServeReceive() {
   if (state_ != TState::RecvWait) return;
-  if (!pages_.empty()) {
+  TTvPageRows progress;
+  if (!pages_.empty() || RowsInProgress(&progress)) {
     if (paramsChanged_) {
       paramsChanged_ = false;
       Reply(Report("+FDCS:", "+FCS:") + FormatParams(received_));
@@ -887,6 +911,7 @@ void TTvLineClass2Modem::ServeReceive() {
     Reply("CONNECT");
     state_ = TState::RecvDc2;
     dc2Wait_ = 0;
+    streamedRows_ = 0;
     return;
   }
   if (callEnded_ && pagesRead_ >= pagesReceived_) {
@@ -896,14 +921,29 @@ void TTvLineClass2Modem::ServeReceive() {
   }
 }
 
+// Page data to the program while the page arrives, as a real modem passes
+// it on: the rows decoded so far, then, once the page is complete, the rest
+// of it, RTC and DLE ETX.
 void TTvLineClass2Modem::DeliverPage() {
-  if (pages_.empty()) return;
-  const TPage page = std::move(pages_.front());
+  state_ = TState::RecvData;
+  if (pages_.empty()) {
+    TTvPageRows rows;
+    if (RowsInProgress(&rows) && !rows.rows.empty()) {
+      streamedRows_ += static_cast<int>(rows.rows.size());
+      Send(DleCoded(EncodePage(rows, Class20(), false, folder_ + "/scratch.tif"), false));
+    }
+    return;
+  }
+  TPage page = std::move(pages_.front());
   pages_.pop_front();
-  Send(std::string(page.data.begin(), page.data.end()));
+  TTvPageRows rest = page.rows;
+  const size_t skip = std::min(rest.rows.size(), static_cast<size_t>(streamedRows_));
+  rest.rows.erase(rest.rows.begin(), rest.rows.begin() + static_cast<std::ptrdiff_t>(skip));
+  Send(DleCoded(EncodePage(rest, Class20(), true, folder_ + "/scratch.tif"), true));
+  streamedRows_ = 0;
   // The reports follow once the post-page message would have arrived, not
   // in the same breath as the data.
-  deliveredRows_ = page.rows;
+  deliveredRows_ = static_cast<int>(page.rows.rows.size());
   deliveredPostPage_ = page.postPage;
   reportAt_ = blocks_ + kPostPageBlocks;
   state_ = TState::RecvPageEnd;
@@ -935,6 +975,7 @@ void TTvLineClass2Modem::CallOver(int code) {
       ServeReceive();
       return;
     case TState::RecvDc2:
+    case TState::RecvData:
     case TState::RecvPageEnd:
       return;  // the page goes first, then its reports, then the hang-up
     case TState::RecvReady:

@@ -17,8 +17,9 @@
 // T.30 stands still and the line is silent, which the far end takes as a
 // slow sender. Before the first page a listening T.30 only hears the far
 // end's DIS for the reports; the sending one answers a repeated DIS.
-// Received pages are read back from the TIFF file the receiving T.30 writes
-// and delivered as a DLE-coded T.4 stream.
+// Received rows go to the program while the page arrives, taken from the
+// receiving T.30's image as it decodes them and coded afresh as a DLE-coded
+// T.4 stream; the end of the page comes from the TIFF file it writes.
 #pragma once
 
 #include <deque>
@@ -79,14 +80,14 @@ class TTvLineClass2Modem : public TTvLineFaxModem {
     RecvReady,     // connected as answerer; commands (AT+FDR, AT+FK, ATH)
     RecvWait,      // AT+FDR given, waiting for a page or the call's end
     RecvDc2,       // CONNECT given, waiting for DC2
+    RecvData,      // page data on its way to the program as it arrives
     RecvPageEnd,   // page delivered; its reports follow
   };
   enum class TRole { None, Listener, Sender, Receiver };
 
   struct TPage {
-    std::vector<uint8_t> data;  // DLE-coded, DLE ETX at the end
-    int postPage = 2;           // +FET value: 0 more pages, 1 new document, 2 end
-    int rows = 0;
+    TTvPageRows rows;
+    int postPage = 2;  // +FET value: 0 more pages, 1 new document, 2 end
   };
 
   static void FrameHandler(t30_state_t* s, void* user, int incoming, const uint8_t* msg, int len);
@@ -125,6 +126,7 @@ class TTvLineClass2Modem : public TTvLineFaxModem {
   void CallerParameters();
   void PageReceived(int postPage);
   void CollectReceivedPages();
+  bool RowsInProgress(TTvPageRows* out) const;
   void ServeReceive();
   void DeliverPage();
   void ReportPage();
@@ -197,6 +199,7 @@ class TTvLineClass2Modem : public TTvLineFaxModem {
   int calls_ = 0;
   std::deque<TPage> pages_;
   int64_t dc2Wait_ = 0;
+  int streamedRows_ = 0;  // rows of the page in progress already delivered
   int deliveredRows_ = 0;
   int deliveredPostPage_ = 2;
   int64_t reportAt_ = 0;

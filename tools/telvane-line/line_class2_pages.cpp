@@ -254,9 +254,10 @@ bool ReadTiffPage(const std::string& path, int page, TTvPageRows* out) {
   return ok;
 }
 
-std::vector<uint8_t> EncodePage(const TTvPageRows& page, bool lsbFirst, const std::string& scratch) {
+std::vector<uint8_t> EncodePage(const TTvPageRows& page, bool lsbFirst, bool rtc,
+                                const std::string& scratch) {
   std::vector<uint8_t> coded;
-  {
+  if (!page.rows.empty()) {
     TQuietTiff quiet;
     if (!WriteRows(scratch, page, FILLORDER_MSB2LSB)) return {};
     TIFF* tif = TIFFOpen(scratch.c_str(), "r");
@@ -287,7 +288,7 @@ std::vector<uint8_t> EncodePage(const TTvPageRows& page, bool lsbFirst, const st
   // The zero bits that fill the last byte count as fill before the first
   // EOL of RTC, which T.4 allows.
   for (size_t i = 0; i < coded.size() * 8; ++i) put(coded[i / 8] >> (7 - i % 8) & 1);
-  for (int e = 0; e < 6; ++e) {
+  for (int e = 0; rtc && e < 6; ++e) {
     for (int z = 0; z < 11; ++z) put(0);
     put(1);
   }

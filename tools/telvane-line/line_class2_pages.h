@@ -59,10 +59,13 @@ bool WriteTiffPages(const std::string& path, const std::vector<const TTvPageRows
 
 // Reads page `page` (0 = first) of a TIFF file. False when it is not there.
 bool ReadTiffPage(const std::string& path, int page, TTvPageRows* out);
-// Codes rows one-dimensionally, EOL before each row and RTC at the end.
+// Codes rows one-dimensionally, EOL before each row, RTC after the last when
+// `rtc`; the last byte is filled with zeros, which count as fill before the
+// next EOL, so that parts of a page coded one after another join up.
 // `lsbFirst` true gives the stream order (first bit in the least significant
 // bit); false gives each byte with its bits reversed. `scratch` is a file the
 // procedure may write.
-std::vector<uint8_t> EncodePage(const TTvPageRows& page, bool lsbFirst, const std::string& scratch);
+std::vector<uint8_t> EncodePage(const TTvPageRows& page, bool lsbFirst, bool rtc,
+                                const std::string& scratch);
 
 }  // namespace tv::line

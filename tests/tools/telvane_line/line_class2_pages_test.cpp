@@ -98,8 +98,8 @@ class ClassTwoPageTest : public ::testing::Test {
 // the same stream with each byte's bits reversed; RTC ends it and the EOL
 // count finds each row.
 TEST_F(ClassTwoPageTest, CodedPageDecodesToItsRowsInBothBitOrders) {
-  const std::vector<uint8_t> stream = EncodePage(page_, true, dir_ + "/scratch.tif");
-  const std::vector<uint8_t> reversed = EncodePage(page_, false, dir_ + "/scratch.tif");
+  const std::vector<uint8_t> stream = EncodePage(page_, true, true, dir_ + "/scratch.tif");
+  const std::vector<uint8_t> reversed = EncodePage(page_, false, true, dir_ + "/scratch.tif");
   ASSERT_EQ(stream.size(), reversed.size());
   for (size_t i = 0; i < stream.size(); ++i) {
     uint8_t r = 0;
@@ -116,11 +116,38 @@ TEST_F(ClassTwoPageTest, CodedPageDecodesToItsRowsInBothBitOrders) {
   EXPECT_TRUE(back.fine);
 }
 
+// The modem codes a page in parts while it arrives: the parts joined are one
+// page (each part's last byte filled with zeros before the next EOL).
+TEST_F(ClassTwoPageTest, PartsCodedOneAfterAnotherJoinIntoThePage) {
+  for (bool lsbFirst : {true, false}) {
+    TTvPageRows first = page_, rest = page_;
+    first.rows.resize(37);
+    rest.rows.erase(rest.rows.begin(), rest.rows.begin() + 37);
+    std::vector<uint8_t> stream = EncodePage(first, lsbFirst, false, dir_ + "/scratch.tif");
+    const std::vector<uint8_t> tail = EncodePage(rest, lsbFirst, true, dir_ + "/scratch.tif");
+    stream.insert(stream.end(), tail.begin(), tail.end());
+    if (!lsbFirst) {
+      for (uint8_t& b : stream) {
+        uint8_t r = 0;
+        for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | ((b >> i & 1) << (7 - i)));
+        b = r;
+      }
+    }
+    TTvPageRows back;
+    std::string error;
+    ASSERT_TRUE(DecodeStreamPage(stream, 1728, true, dir_ + "/scratch.tif", &back, &error)) << error;
+    EXPECT_EQ(back.rows, page_.rows) << (lsbFirst ? "stream order" : "reversed");
+  }
+  TTvPageRows none = page_;
+  none.rows.clear();
+  EXPECT_EQ(EncodePage(none, true, true, dir_ + "/scratch.tif").size(), 9u) << "RTC alone";
+}
+
 // Damage in the middle of a page spoils the rows it hits (an EOL it wipes out
 // merges two rows), as on a real line: the rows before it and, from the next
 // EOL on, the rows after it survive. Data without any row is refused.
 TEST_F(ClassTwoPageTest, DamagedStreamKeepsTheRowsAroundTheDamage) {
-  std::vector<uint8_t> stream = EncodePage(page_, true, dir_ + "/scratch.tif");
+  std::vector<uint8_t> stream = EncodePage(page_, true, true, dir_ + "/scratch.tif");
   const size_t middle = stream.size() / 2;
   for (size_t i = middle; i < middle + 8; ++i) stream[i] = 0xFF;
   TTvPageRows back;

@@ -48,7 +48,7 @@ class LineClass2Test : public ::testing::Test {
         tv::line::TTvPageRows rows;
         rows.width = kWidth;
         rows.rows = pages_.back();
-        const std::vector<uint8_t> g3 = tv::line::EncodePage(rows, false, dir_ + "/scratch.tif");
+        const std::vector<uint8_t> g3 = tv::line::EncodePage(rows, false, true, dir_ + "/scratch.tif");
         files.push_back(dir_ + "/page" + std::to_string(i + 1) + ".g3");
         FILE* f = std::fopen(files.back().c_str(), "wb");
         EXPECT_NE(f, nullptr);
