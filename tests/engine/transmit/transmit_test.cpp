@@ -305,6 +305,18 @@ TEST_F(TransmitFixture, RtnSendsThePageAgainAtALowerSpeed) {
   }
 }
 
+TEST_F(TransmitFixture, RtnToTheLastPageRetrainsAndSendsItAgain) {
+  owner.faxFiles = {WriteApf(dir / "ONE.APF", {0})};
+  Class1Remote remote;
+  remote.postPage = {"RTN"};
+  Start(remote, 14400);
+  EXPECT_EQ(0, owner.finishCode);
+  EXPECT_EQ((std::vector<uint8_t>{fcfTSI, fcfDCS, fcfEOP, fcfDCS, fcfEOP, fcfDCN}), SentControls());
+  EXPECT_EQ((std::vector<std::string>{"146", "122"}), line->modulationsUsed);
+  ASSERT_EQ(2u, line->pages.size());
+  EXPECT_EQ(FilePart(line->pages[0], 1), FilePart(line->pages[1], 1));
+}
+
 TEST_F(TransmitFixture, DcnFromTheRemoteEndsTheCall) {
   owner.faxFiles = {WriteApf(dir / "ONE.APF", {0})};
   Class1Remote remote;
