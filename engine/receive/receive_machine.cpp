@@ -129,6 +129,12 @@ bool TakeReply(FaxSession& s) {
     // ERROR to a Class 2 / 2.0 set-up command (states 3 to 7) is the
     // state's -8073.
     bool setUp = !IsClass1(s) && s.state >= 3 && s.state <= 7;
+    // A call may ring while the modem is being set up: that RING is no
+    // reply, and the next one is counted.
+    if (setUp && ResponseText(s) == "RING") {
+      ClearResponse(m);
+      continue;
+    }
     if (ResponseHas(s, "ERROR") && s.state != 33 && !setUp && !ResponseHas(s, "+FCERROR")) {
       Fail(s, ecFaxBadModemResult);
       return false;

@@ -273,6 +273,10 @@ bool TakeReply(FaxSession& s) {
     // State 43 reads ERROR as a Class 2.0 page refusal; ERROR to a Class 2
     // / 2.0 set-up command (states 4 to 8) is the state's -8073.
     bool setUp = !IsClass1(s) && s.state >= 4 && s.state <= 8;
+    if (setUp && ResponseText(s) == "RING") {  // an incoming call is no reply
+      ClearResponse(m);
+      continue;
+    }
     if (ResponseHas(s, "ERROR") && s.state != 31 && s.state != 34 && s.state != 43 && !setUp) {
       Fail(s, ecFaxBadModemResult);
       return false;

@@ -89,7 +89,7 @@ struct Class2ReceiveFixture : testing::Test {
   }
   ~Class2ReceiveFixture() override { fs::remove_all(owner.dir); }
 
-  void Run(Class2Remote remote, bool accept = true) {
+  void Run(Class2Remote remote, bool accept = true, int64_t firstRingMs = 3000) {
     fs::remove_all(owner.dir);
     fs::create_directories(owner.dir);
     fs::path dir = owner.dir;
@@ -104,7 +104,7 @@ struct Class2ReceiveFixture : testing::Test {
     SetSessionFlags(*session, ffExitOnError);
     SetOneFax(*session, true);
     StartReceive(*session);
-    modem->Ring();
+    modem->Ring(firstRingMs);
     ASSERT_TRUE(modem->RunUntil([this] { return owner.finished; })) << "the run did not end";
   }
 
@@ -193,6 +193,24 @@ TEST_F(Class2ReceiveFixture, ASetUpCommandAnsweredWithErrorFailsTheInit) {
     Run(remote);
     EXPECT_EQ(ecFaxInitError, owner.finishCode);
     EXPECT_EQ(0u, Count("ATA"));
+  }
+}
+
+// A RING while the machine still sets the modem up is no answer to its
+// command; the call is answered at a later RING.
+TEST_F(Class2ReceiveFixture, ARingDuringTheSetUpIsNoReply) {
+  for (bool class20 : {false, true}) {
+    for (int64_t firstRing : {10, 60, 150, 260}) {
+      SCOPED_TRACE(std::string(class20 ? "2.0 " : "2 ") + std::to_string(firstRing));
+      Class2Remote remote;
+      remote.class20 = class20;
+      remote.rings = 2;
+      remote.deliveries = {Class2Delivery{PageBytes(1)}};
+      Run(remote, true, firstRing);
+      EXPECT_EQ(0, owner.finishCode);
+      EXPECT_EQ(1u, Count("ATA"));
+      EXPECT_EQ(1u, owner.files.size());
+    }
   }
 }
 

@@ -103,11 +103,11 @@ bool Class2Modem::RunUntil(const std::function<bool()>& done, int64_t limitMs) {
   return true;
 }
 
-// Rings come every 3 s from now on, whatever the modem is answering.
-void Class2Modem::Ring() {
+// Rings come every 3 s, whatever the modem is answering.
+void Class2Modem::Ring(int64_t firstMs) {
   const std::string ring = "\r\nRING\r\n";
-  for (int i = 1; i <= remote_.rings + 2; ++i)
-    scheduled_.emplace(now_ + 3000 * i, std::vector<uint8_t>(ring.begin(), ring.end()));
+  for (int i = 0; i < remote_.rings + 2; ++i)
+    scheduled_.emplace(now_ + firstMs + 3000 * i, std::vector<uint8_t>(ring.begin(), ring.end()));
 }
 
 int Class2Modem::WriteBlock(const uint8_t* bytes, size_t size) {

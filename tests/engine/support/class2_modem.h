@@ -65,8 +65,8 @@ class Class2Modem : public FaxPort {
 
   // Runs events until done() or the virtual time limit.
   bool RunUntil(const std::function<bool()>& done, int64_t limitMs = 900000);
-  // The far end calls: RING reports follow.
-  void Ring();
+  // The far end calls: RING reports follow, the first after firstMs.
+  void Ring(int64_t firstMs = 3000);
 
   // Records.
   std::vector<std::string> commands;         // every command line, in order
