@@ -10,13 +10,15 @@
 // +FPS, +FHS; pages ended by DLE '.' or DLE ','; data in stream order both
 // ways). The class in use is the one last selected with AT+FCLASS.
 //
-// spandsp's T.30 sends only from TIFF files and reads the page's image when
-// the page starts, so the modem collects each page the program sends into a
-// TIFF file of its own and sends it as a document of its own (EOM between
-// the pages). While the program has not yet given the next page, the modem's
-// T.30 stands still and the line is silent, which the far end takes as a
-// slow sender. Before the first page a listening T.30 only hears the far
-// end's DIS for the reports; the sending one answers a repeated DIS.
+// spandsp's T.30 sends only from TIFF files, reads a page's image when the
+// page starts and sends MPS or EOP by whether its file has another page. So
+// the modem collects each page the program sends and, before the T.30 starts
+// that page, writes its document file anew with the page in the T.30's
+// current place and a placeholder after it while more pages follow. While the
+// program has not yet given the page, the modem's T.30 stands still and the
+// line is silent, which the far end takes as a slow sender. Before the first
+// AT+FDT a listening T.30 only hears the far end's DIS for the reports; the
+// sending one answers a repeated DIS.
 // Received rows go to the program while the page arrives, taken from the
 // receiving T.30's image as it decodes them and coded afresh as a DLE-coded
 // T.4 stream; the end of the page comes from the TIFF file it writes.
@@ -61,9 +63,6 @@ class TTvLineClass2Modem : public TTvLineFaxModem {
   }
   bool OffHook() const override { return offHook_; }
   void EnableLog(const char* tag) override;
-
-  // The modem's work folder, for tests.
-  const std::string& Folder() const { return folder_; }
 
  private:
   enum class TState {
