@@ -143,6 +143,10 @@ TEST_F(LineProgramTest, RefusesBadInput) {
       {{"--pair", "--link", "a", "--link", "b", "--link", "c"}, "at most two --link"},
       {{"--answer", "x", "--ident", "an ident far longer than twenty"}, "at most 20 characters"},
       {{"--pair", "--bogus"}, "unknown option --bogus"},
+      {{"--pair", "--class", "3"}, "--class takes 1, 2 or 2.0"},
+      {{"--pair", "--fclass-reply", ""}, "--fclass-reply takes a list of classes"},
+      {{"--answer", "x", "--refuse-page", "0"}, "--refuse-page takes a page number from 1"},
+      {{"--answer", "x", "--hangup-after-page", "1.5"}, "--hangup-after-page takes a page number"},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.message);
