@@ -37,13 +37,16 @@ std::string ReadAll(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Coded bytes of all pages: the page data without the line records' counts.
-long CodedBytes(const std::string& apf) {
+// Coded bytes of all pages (the page data without the line records'
+// counts) and the number of pages.
+long CodedBytes(const std::string& apf, int& pageCount) {
   std::string bytes = ReadAll(apf);
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  pageCount = 0;
   if (bytes.size() < tv::kApfFileHeaderSize) return 0;
   tv::ApfFileHeader header;
   tv::UnpackApfFileHeader(p, header);
+  pageCount = header.pageCount;
   long total = 0;
   size_t at = header.firstPageOffset;
   for (int n = 0; n < header.pageCount && at + tv::kApfPageHeaderSize <= bytes.size(); ++n) {
@@ -81,9 +84,8 @@ int main() {
   std::printf("%-7s %6s %8s %9s %9s %9s %9s\n", "pages", "bit/s", "bytes", "data s", "call s",
               "rest s", "line s");
   for (int pages : {1, 3}) {
-    std::string text;
+    std::string text;  // the converter starts a new page after 25 lines
     for (int p = 1; p <= pages; ++p) {
-      if (p > 1) text += "\f";
       for (int i = 1; i <= 25; ++i)
         text += "Page " + std::to_string(p) + " line " + std::to_string(i) +
                 ": the quick brown fox jumps over the lazy dog 0123456789\n";
@@ -93,7 +95,8 @@ int main() {
     int status = 0;
     Run(fax + " convert " + (dir / "fax.txt").string() + " -o " + apf + " --lines-per-page 25",
         status);
-    long bytes = CodedBytes(apf);
+    int filePages = 0;
+    long bytes = CodedBytes(apf, filePages);
     for (int bps : {14400, 9600}) {
       std::string link = (dir / "modem").string();
       std::string out = (dir / "line.out").string();
@@ -115,7 +118,7 @@ int main() {
       size_t at = result.find("duration=");
       if (at != std::string::npos) lineSeconds = std::atof(result.c_str() + at + 9);
       double data = static_cast<double>(bytes) * 8 / bps;
-      std::printf("%-7d %6d %8ld %9.1f %9.1f %9.1f %9.1f%s\n", pages, bps, bytes, data, call,
+      std::printf("%-7d %6d %8ld %9.1f %9.1f %9.1f %9.1f%s\n", filePages, bps, bytes, data, call,
                   call - data, lineSeconds, status == 0 ? "" : "  (call failed)");
       std::fflush(stdout);
       for (int i = 0; i < 50 && fs::exists(link); ++i) usleep(100000);
