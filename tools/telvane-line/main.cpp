@@ -85,7 +85,8 @@ const char kUsage[] =
     "  --refuse-page N   the far end answers RTN to page N once\n"
     "  --hangup-after-page N  the far end drops the call after page N\n"
     "  --timeout SECONDS end after this time (default: no limit)\n"
-    "  --log             log the far end's T.30 and the modems' T.31 to stderr\n"
+    "  --log             log the far end's T.30 and the modems (T.31, or T.30 and AT+F\n"
+    "                    commands for Class 2 and 2.0) to stderr\n"
     "Prints the pseudo-terminal's path first (one line per modem), then one result\n"
     "line per call. Exits 0 when every call's T.30 result was success.\n";
 
