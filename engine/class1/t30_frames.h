@@ -33,6 +33,7 @@ constexpr uint8_t kETX = 0x03;
 constexpr uint8_t kXON = 0x11;
 constexpr uint8_t kXOFF = 0x13;
 constexpr uint8_t kDC2 = 0x12;
+constexpr uint8_t kSUB = 0x1A;  // DLE SUB: two data DLEs
 
 // The bytes written to the modem for one frame: 0xFF, 0x13 (final) or 0x03,
 // the control field, the information field, DLE ETX. A 0x10 inside the

@@ -200,6 +200,7 @@ void ReceivePageData(FaxSession& s) {
   for (int n = 0; n < kPagePass && port->InputWaiting() > 0; ++n) {
     int byte = port->ReadByte();
     if (byte < 0) break;
+    int count = 1;
     if (s.previousData == kDLE) {
       s.previousData = 255;
       if (byte == kETX) {
@@ -209,18 +210,28 @@ void ReceivePageData(FaxSession& s) {
         s.state = IsClass1(s) ? 27 : 33;
         return;
       }
+      // DLE DLE is one data DLE and DLE SUB two of them (modems may shorten
+      // a doubled pair so); any other pair is a modem signal, not page data.
+      if (byte == kSUB) {
+        byte = kDLE;
+        count = 2;
+      } else if (byte != kDLE) {
+        continue;
+      }
     } else if (byte == kDLE) {
       s.previousData = kDLE;
       continue;
     }
     uint8_t data = static_cast<uint8_t>(byte);
     if (reverse) data = Reverse(data);
-    int rc = s.writer ? s.writer->StoreByte(data) : ecNotOpen;
-    if (rc != ecOK) {
-      Fail(s, rc);
-      return;
+    for (int k = 0; k < count; ++k) {
+      int rc = s.writer ? s.writer->StoreByte(data) : ecNotOpen;
+      if (rc != ecOK) {
+        Fail(s, rc);
+        return;
+      }
+      ++s.common.bytesTransferred;
     }
-    ++s.common.bytesTransferred;
   }
   ArmTimeout(s, s.modem.responseTimeout);
 }

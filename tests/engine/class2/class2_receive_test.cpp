@@ -180,6 +180,25 @@ TEST_F(Class2ReceiveFixture, Class2ReversesEachByteAndClass20KeepsIt) {
   }
 }
 
+// A modem may shorten a doubled data DLE pair to DLE SUB; both DLEs are page
+// data and must reach the file, where dropping one would shift the code.
+TEST_F(Class2ReceiveFixture, DleSubStandsForTwoDataDles) {
+  const std::vector<uint8_t> delivered = {0x01, 0x10, 0x10, 0x1A, 0x10, 0x10, 0x10, 0x22};
+  for (bool class20 : {false, true}) {
+    SCOPED_TRACE(class20);
+    Class2Remote remote;
+    remote.class20 = class20;
+    Class2Delivery page{delivered};
+    page.dleSub = true;
+    remote.deliveries = {page};
+    Run(remote);
+    ASSERT_EQ(1u, owner.files.size());
+    auto stored = StoredPages(owner.files[0]);
+    ASSERT_EQ(1u, stored.size());
+    EXPECT_EQ(Stored(delivered, class20), stored[0]);
+  }
+}
+
 TEST_F(Class2ReceiveFixture, ASetUpCommandAnsweredWithErrorFailsTheInit) {
   struct Case { bool class20; const char* command; };
   const Case cases[] = {{false, "AT+FCLASS=2"}, {false, "AT+FDCC="}, {true, "AT+FCLASS=2.0"},

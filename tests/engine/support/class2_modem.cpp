@@ -282,7 +282,14 @@ void Class2Modem::NextDelivery() {
 void Class2Modem::Deliver() {
   const Class2Delivery& page = remote_.deliveries[delivery_++];
   std::vector<uint8_t> coded;
-  for (uint8_t b : page.data) {
+  for (size_t i = 0; i < page.data.size(); ++i) {
+    uint8_t b = page.data[i];
+    if (page.dleSub && b == kDle && i + 1 < page.data.size() && page.data[i + 1] == kDle) {
+      coded.push_back(kDle);
+      coded.push_back(0x1A);
+      ++i;
+      continue;
+    }
     coded.push_back(b);
     if (b == kDle) coded.push_back(kDle);
   }

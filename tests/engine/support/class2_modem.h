@@ -24,6 +24,7 @@ struct Class2Delivery {
   int postPage = -1;          // +FET value; -1: 0 while deliveries follow, else 2
   bool error = false;         // ERROR instead of page status and post-page report
   bool errorAfterStatus = false;  // the page status, then ERROR instead of +FET and OK
+  bool dleSub = false;  // two data DLEs in a row go as DLE SUB, as some modems send them
 };
 
 struct Class2Remote {
