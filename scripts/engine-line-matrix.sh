@@ -7,7 +7,7 @@
 #
 #   scripts/engine-line-matrix.sh [BUILD_DIR]     (default build/test)
 #
-# Takes about 25 minutes; the calls run one after another in real time.
+# Takes about 30 minutes; the calls run one after another in real time.
 set -uo pipefail
 
 cd "$(dirname "$0")/.."
