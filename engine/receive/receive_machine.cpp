@@ -129,9 +129,9 @@ bool TakeReply(FaxSession& s) {
     // ERROR to a Class 2 / 2.0 set-up command (states 3 to 7) is the
     // state's -8073.
     bool setUp = !IsClass1(s) && s.state >= 3 && s.state <= 7;
-    // A call may ring while the modem is being set up: that RING is no
-    // reply, and the next one is counted.
-    if (setUp && ResponseText(s) == "RING") {
+    // A call may ring while the modem is being set up (Class 1: state 2):
+    // that RING is no reply, and the next one is counted.
+    if ((setUp || (IsClass1(s) && s.state == 2)) && ResponseText(s) == "RING") {
       ClearResponse(m);
       continue;
     }

@@ -186,6 +186,16 @@ TEST_F(ReceiveFixture, AnswersOnTheGivenRing) {
   EXPECT_GE(line->NowMs(), 9000);
 }
 
+// A call may start ringing while the modem is being set up: that RING is
+// no reply to the set-up command and the call is still answered.
+TEST_F(ReceiveFixture, ARingDuringTheSetUpIsNoReply) {
+  Class1Sender sender;
+  sender.ringDuringSetUp = true;
+  Run(sender, 9600);
+  EXPECT_EQ(0, owner.finishCode);
+  EXPECT_EQ(1u, owner.files.size());
+}
+
 TEST_F(ReceiveFixture, ARefusedCallIsSkipped) {
   owner.accept = false;
   Run(Class1Sender{});

@@ -1,8 +1,8 @@
 #include "class1_line.h"
 
-#include "engine/class1/t30_frames.h"
-
 #include <algorithm>
+
+#include "engine/class1/t30_frames.h"
 
 namespace tv::test {
 
@@ -339,6 +339,16 @@ void Class1Caller::SendPage() {
 }
 
 void Class1Caller::Command(const std::string& command) {
+  // The machine's own AT+FCLASS=1 follows the modulation query of the
+  // preparation.
+  if (sender_.ringDuringSetUp && command == "AT+FCLASS=1" &&
+      std::find(commands.begin(), commands.end(), "AT+FRM=?") != commands.end()) {
+    commands.push_back(command);
+    sender_.ringDuringSetUp = false;
+    Reply(sender_.ringResult, 10);
+    Reply("OK", 10);
+    return;
+  }
   commands.push_back(command);
   if (command == "ATA") {
     scheduled_.clear();

@@ -153,6 +153,7 @@ struct Class1Sender {
   int stopInPage = -1;  // the far end falls silent in this page
   std::string ringResult = "RING";  // what the modem reports while ringing
   bool fcerrorOnce = false;  // the first page command hears the far end repeat its DCS
+  bool ringDuringSetUp = false;  // a RING comes before the OK to the machine's AT+FCLASS=1
 };
 
 class Class1Caller : public Class1Line {
