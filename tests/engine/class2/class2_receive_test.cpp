@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "class2_modem.h"
+#include "test_owners.h"
 #include "engine/files/fax_files.h"
 #include "engine/session/fax_session.h"
 #include "engine/session/fax_status.h"
@@ -21,40 +22,7 @@ using test::Class2Delivery;
 using test::Class2Modem;
 using test::Class2Remote;
 
-struct Owner : FaxOwner {
-  fs::path dir;
-  bool accept = true;
-  std::vector<int> errors;
-  std::vector<int> logs;
-  std::vector<std::string> files;
-  std::vector<std::string> callers;
-  bool finished = false;
-  int finishCode = 1;
-
-  int Send(FaxSession& s, int message, int wParam) override {
-    switch (message) {
-      case FaxMsgAccept:
-        callers.push_back(GetRemoteStationId(s));
-        return accept ? 1 : 0;
-      case FaxMsgReceiveName: {
-        std::string name = (dir / ("FAX000" + std::to_string(files.size() + 1) + ".APF")).string();
-        files.push_back(name);
-        SetReceiveFileName(s, name);
-        break;
-      }
-      case FaxMsgError: errors.push_back(wParam); break;
-      case FaxMsgLog: logs.push_back(wParam); break;
-      default: break;
-    }
-    return 0;
-  }
-  void Post(FaxSession&, int message, int wParam) override {
-    if (message == FaxMsgFinish) {
-      finished = true;
-      finishCode = wParam;
-    }
-  }
-};
+using Owner = test::ReceiveOwner;
 
 // Page bytes that tell the pages apart and hold a DLE.
 std::vector<uint8_t> PageBytes(uint8_t mark) {

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "class2_modem.h"
+#include "test_owners.h"
 #include "engine/files/apf_layout.h"
 #include "engine/session/fax_session.h"
 #include "engine/session/fax_status.h"
@@ -55,34 +56,7 @@ std::string WriteApf(const fs::path& path, int pages, uint16_t flags = 0) {
   return WriteApf(path, std::vector<uint16_t>(static_cast<size_t>(pages), flags));
 }
 
-struct Owner : FaxOwner {
-  std::vector<std::string> faxFiles;
-  std::vector<int> errors;
-  std::vector<int> logs;
-  std::vector<int> statuses;  // every status the machine set
-  bool finished = false;
-  int finishCode = 1;
-
-  int Send(FaxSession& s, int message, int wParam) override {
-    switch (message) {
-      case FaxMsgNextFile:
-        if (faxFiles.empty()) return 0;
-        SetNextFax(s, "5551234", faxFiles.front(), "");
-        faxFiles.erase(faxFiles.begin());
-        return 1;
-      case FaxMsgError: errors.push_back(wParam); break;
-      case FaxMsgLog: logs.push_back(wParam); break;
-      default: break;
-    }
-    return 0;
-  }
-  void Post(FaxSession&, int message, int wParam) override {
-    if (message == FaxMsgFinish) {
-      finished = true;
-      finishCode = wParam;
-    }
-  }
-};
+using Owner = test::TransmitOwner;
 
 struct Class2TransmitFixture : testing::Test {
   fs::path dir;

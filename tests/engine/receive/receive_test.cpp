@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "class1_line.h"
+#include "test_owners.h"
 #include "engine/class1/t30_frames.h"
 #include "engine/files/fax_files.h"
 #include "engine/session/fax_session.h"
@@ -21,40 +22,7 @@ namespace fs = std::filesystem;
 using test::Class1Caller;
 using test::Class1Sender;
 
-struct Owner : FaxOwner {
-  fs::path dir;
-  bool accept = true;
-  std::vector<int> errors;
-  std::vector<int> logs;
-  std::vector<std::string> files;
-  std::vector<std::string> callers;
-  bool finished = false;
-  int finishCode = 1;
-
-  int Send(FaxSession& s, int message, int wParam) override {
-    switch (message) {
-      case FaxMsgAccept:
-        callers.push_back(GetRemoteStationId(s));
-        return accept ? 1 : 0;
-      case FaxMsgReceiveName: {
-        std::string name = (dir / ("FAX000" + std::to_string(files.size() + 1) + ".APF")).string();
-        files.push_back(name);
-        SetReceiveFileName(s, name);
-        break;
-      }
-      case FaxMsgError: errors.push_back(wParam); break;
-      case FaxMsgLog: logs.push_back(wParam); break;
-      default: break;
-    }
-    return 0;
-  }
-  void Post(FaxSession&, int message, int wParam) override {
-    if (message == FaxMsgFinish) {
-      finished = true;
-      finishCode = wParam;
-    }
-  }
-};
+using Owner = test::ReceiveOwner;
 
 std::vector<uint8_t> PageBytes(uint8_t mark, size_t n) {
   std::vector<uint8_t> page = {0x00, 0x80, 0x10, mark};

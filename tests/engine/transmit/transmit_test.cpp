@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "class1_line.h"
+#include "test_owners.h"
 #include "engine/class1/t30_frames.h"
 #include "engine/files/apf_layout.h"
 #include "engine/session/fax_session.h"
@@ -45,40 +46,7 @@ std::string WriteApf(const fs::path& path, const std::vector<uint16_t>& pageFlag
   return path.string();
 }
 
-struct Owner : FaxOwner {
-  std::vector<std::string> faxFiles;  // handed out one by one at FaxMsgNextFile
-  std::string number = "5551234";
-  std::vector<int> errors;
-  std::vector<int> logs;
-  std::vector<int> statuses;
-  bool finished = false;
-  int finishCode = 1;
-  std::function<void(FaxSession&)> onStatus;
-
-  int Send(FaxSession& s, int message, int wParam) override {
-    switch (message) {
-      case FaxMsgNextFile:
-        if (faxFiles.empty()) return 0;
-        SetNextFax(s, number, faxFiles.front(), "");
-        faxFiles.erase(faxFiles.begin());
-        return 1;
-      case FaxMsgError: errors.push_back(wParam); break;
-      case FaxMsgLog: logs.push_back(wParam); break;
-      case FaxMsgStatus:
-        statuses.push_back(s.common.status);
-        if (onStatus) onStatus(s);
-        break;
-      default: break;
-    }
-    return 0;
-  }
-  void Post(FaxSession&, int message, int wParam) override {
-    if (message == FaxMsgFinish) {
-      finished = true;
-      finishCode = wParam;
-    }
-  }
-};
+using Owner = test::TransmitOwner;
 
 struct TransmitFixture : testing::Test {
   fs::path dir;
