@@ -19,15 +19,6 @@ bool IsV17ShortTraining(const std::string& code) {
 
 }  // namespace
 
-int Class1Line::ReadByte() {
-  if (input_.empty()) return -1;
-  int byte = input_.front();
-  input_.pop_front();
-  return byte;
-}
-
-void Class1Line::DiscardInput() { input_.clear(); }
-
 int Class1Line::OutputQueued() {
   return mode_ == Mode::DataOut && now_ < holdUntil_ ? 1500 : 0;
 }
@@ -36,102 +27,12 @@ void Class1Line::SetSoftwareFlow(FaxFlow flow) {
   flowChanges.push_back(flow == FaxFlow::Off ? "off" : flow == FaxFlow::Output ? "output" : "input");
 }
 
-int Class1Line::AddTimer() {
-  triggers_[nextHandle_] = Trigger{0, 0, false, 0};
-  return nextHandle_++;
-}
-
-int Class1Line::ArmTimer(int handle, long ticks, bool active) {
-  auto it = triggers_.find(handle);
-  if (it == triggers_.end()) return -5003;
-  it->second.armed = active;
-  it->second.due = now_ + ticks * 55;
-  return 0;
-}
-
-int Class1Line::AddStatusWatch(int kind) {
-  triggers_[nextHandle_] = Trigger{kind, 0, false, 0};
-  return nextHandle_++;
-}
-
-int Class1Line::ArmStatusWatch(int handle, int level, bool active) {
-  auto it = triggers_.find(handle);
-  if (it == triggers_.end()) return -5003;
-  it->second.level = level;
-  it->second.armed = active;
-  return 0;
-}
-
-int Class1Line::DropTrigger(int handle) { return triggers_.erase(handle) ? 0 : -5003; }
-
-void Class1Line::ReplyBytes(const std::vector<uint8_t>& bytes, int64_t delayMs) {
-  int64_t at = std::max(now_, lastReplyAt_) + delayMs;
-  lastReplyAt_ = at;
-  scheduled_.emplace(at, bytes);
-}
-
-void Class1Line::Reply(const std::string& text, int64_t delayMs) {
-  std::string framed = "\r\n" + text + "\r\n";
-  ReplyBytes(std::vector<uint8_t>(framed.begin(), framed.end()), delayMs);
-}
-
 void Class1Line::ReplyFrame(uint8_t control, bool final, const std::vector<uint8_t>& info) {
   Reply("CONNECT", 300);
   std::vector<uint8_t> frame = EncodeFrame(control, final, info);
   frame.insert(frame.end() - 2, {0x5A, 0xA5});  // the FCS octets a modem passes on
   ReplyBytes(frame, 100);
   Reply("OK", 10);
-}
-
-void Class1Line::TakeDue() {
-  while (!scheduled_.empty() && scheduled_.begin()->first <= now_) {
-    const auto& bytes = scheduled_.begin()->second;
-    input_.insert(input_.end(), bytes.begin(), bytes.end());
-    scheduled_.erase(scheduled_.begin());
-  }
-}
-
-bool Class1Line::RunUntil(const std::function<bool()>& done, int64_t limitMs) {
-  int64_t lastNow = -1;
-  int runsAtOneTime = 0;
-  while (!done()) {
-    if (now_ > limitMs) return false;
-    if (now_ != lastNow) {
-      lastNow = now_;
-      runsAtOneTime = 0;
-    } else if (++runsAtOneTime > 100000) {
-      return false;  // events without end at one moment: the machine spins
-    }
-    TakeDue();
-    if (handler_ && !suspended_) {
-      bool ran = false;
-      if (!input_.empty()) {
-        handler_(TriggerAvailMsg, 1);
-        ran = true;
-      }
-      for (auto& [handle, t] : triggers_) {
-        if (!t.armed || !handler_) continue;
-        bool fire = t.kind == 0 ? t.due <= now_
-                    : t.kind == stOutputFree ? OutputRoom() >= t.level
-                    : t.kind == stOutputUsed ? OutputQueued() <= t.level
-                                             : false;
-        if (!fire) continue;
-        t.armed = false;
-        handler_(t.kind == 0 ? TriggerTimerMsg : TriggerStatusMsg, handle);
-        ran = true;
-        break;  // the handler may have changed the triggers
-      }
-      if (ran) continue;
-    }
-    // Nothing to deliver: move time to the next event.
-    int64_t next = limitMs + 1;
-    if (!scheduled_.empty()) next = std::min(next, scheduled_.begin()->first);
-    for (auto& [handle, t] : triggers_)
-      if (t.armed && t.kind == 0) next = std::min(next, t.due);
-    if (!handler_ && scheduled_.empty()) return done();
-    now_ = std::max(now_ + 1, next);
-  }
-  return true;
 }
 
 int Class1Line::WriteBlock(const uint8_t* data, size_t size) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/session/fax_port.h"
+#include "virtual_port.h"
 
 namespace tv::test {
 
@@ -48,14 +48,11 @@ struct SentFrame {
   bool final = false;
 };
 
-class Class1Line : public FaxPort {
+class Class1Line : public VirtualPort {
  public:
-  explicit Class1Line(Class1Remote remote) : remote_(std::move(remote)) {}
+  explicit Class1Line(Class1Remote remote)
+      : VirtualPort(false), remote_(std::move(remote)) {}
   ~Class1Line() override = default;
-
-  // Runs events until done() or the virtual time limit; false also when the
-  // machine keeps taking events without virtual time moving (it spins).
-  bool RunUntil(const std::function<bool()>& done, int64_t limitMs = 600000);
 
   // Records.
   std::vector<std::string> commands;  // every AT command, in order
@@ -69,57 +66,21 @@ class Class1Line : public FaxPort {
   std::vector<std::string> flowChanges;
   int dials = 0;
 
-  int64_t NowMs() const { return now_; }
-
   // FaxPort.
-  int InputWaiting() override { return static_cast<int>(input_.size()); }
-  int ReadByte() override;
   int WriteBlock(const uint8_t* data, size_t size) override;
   int OutputQueued() override;
-  int OutputRoom() override { return 8192; }
-  void DiscardInput() override;
-  void DiscardOutput() override {}
-  void SetLineSignals(bool, bool) override {}
-  bool CarrierPresent() override { return false; }
-  int SetBitRate(int rate) override { rate_ = rate; return 0; }
-  int BitRate() override { return rate_; }
   void SetSoftwareFlow(FaxFlow flow) override;
-  int AvailTrigger() override { return 1; }
-  int AddTimer() override;
-  int ArmTimer(int handle, long ticks, bool active) override;
-  int AddStatusWatch(int kind) override;
-  int ArmStatusWatch(int handle, int level, bool active) override;
-  int DropTrigger(int handle) override;
-  int SetHandler(Handler handler) override { handler_ = std::move(handler); return 0; }
-  void RemoveHandler() override { handler_ = nullptr; }
-  bool SuspendDelivery(bool on) override { bool was = suspended_; suspended_ = on; return was; }
-  void DeliverPending() override { TakeDue(); }
-  uint64_t Ticks() override { return static_cast<uint64_t>(now_ / 55); }
-  void Delay(int ms) override { now_ += ms; }
 
  protected:
   enum class Mode { Command, FrameOut, DataOut };
-  struct Trigger { int kind = 0; int level = 0; bool armed = false; int64_t due = 0; };
 
-  void Reply(const std::string& text, int64_t delayMs = 30);
-  void ReplyBytes(const std::vector<uint8_t>& bytes, int64_t delayMs = 30);
   void ReplyFrame(uint8_t control, bool final, const std::vector<uint8_t>& info);
-  void TakeDue();
   virtual void Command(const std::string& command);
   virtual void FrameDone();
   virtual void DataDone();
   void AnswerFrh();
 
   Class1Remote remote_;
-  int64_t now_ = 0;
-  int rate_ = 19200;
-  bool suspended_ = false;
-  Handler handler_;
-  std::deque<uint8_t> input_;
-  std::multimap<int64_t, std::vector<uint8_t>> scheduled_;
-  int64_t lastReplyAt_ = 0;
-  std::map<int, Trigger> triggers_;
-  int nextHandle_ = 2;
   Mode mode_ = Mode::Command;
   std::string line_;
   std::vector<uint8_t> data_;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/session/fax_port.h"
+#include "virtual_port.h"
 
 namespace tv::test {
 
@@ -59,13 +59,12 @@ struct Class2Remote {
   int hangupAtDelivery = -1;  // the hang-up report answers AT+FDR for this delivery
 };
 
-class Class2Modem : public FaxPort {
+class Class2Modem : public VirtualPort {
  public:
-  explicit Class2Modem(Class2Remote remote) : remote_(std::move(remote)), echo_(remote_.echo) {}
+  explicit Class2Modem(Class2Remote remote)
+      : VirtualPort(true), remote_(std::move(remote)), echo_(remote_.echo) {}
   ~Class2Modem() override = default;
 
-  // Runs events until done() or the virtual time limit.
-  bool RunUntil(const std::function<bool()>& done, int64_t limitMs = 900000);
   // The far end calls: RING reports follow, the first after firstMs.
   void Ring(int64_t firstMs = 3000);
 
@@ -76,41 +75,13 @@ class Class2Modem : public FaxPort {
   int dc2Count = 0;                          // DC2 bytes the engine wrote
   int xonWaits = 0;                          // XONs the modem sent
   std::vector<int64_t> dataDelays;           // ms from CONNECT to each page's first byte
-  int64_t NowMs() const { return now_; }
   bool InPageData() const { return inData_; }
 
   // FaxPort.
-  int InputWaiting() override { return static_cast<int>(input_.size()); }
-  int ReadByte() override;
   int WriteBlock(const uint8_t* data, size_t size) override;
-  int OutputQueued() override { return 0; }
-  int OutputRoom() override { return 8192; }
-  void DiscardInput() override { input_.clear(); }
-  void DiscardOutput() override {}
-  void SetLineSignals(bool, bool) override {}
-  bool CarrierPresent() override { return false; }
-  int SetBitRate(int rate) override { rate_ = rate; return 0; }
-  int BitRate() override { return rate_; }
-  void SetSoftwareFlow(FaxFlow) override {}
-  int AvailTrigger() override { return 1; }
-  int AddTimer() override;
-  int ArmTimer(int handle, long ticks, bool active) override;
-  int AddStatusWatch(int kind) override;
-  int ArmStatusWatch(int handle, int level, bool active) override;
-  int DropTrigger(int handle) override { return triggers_.erase(handle) ? 0 : -5003; }
-  int SetHandler(Handler handler) override { handler_ = std::move(handler); return 0; }
-  void RemoveHandler() override { handler_ = nullptr; }
-  bool SuspendDelivery(bool on) override { bool was = suspended_; suspended_ = on; return was; }
-  void DeliverPending() override { TakeDue(); }
-  uint64_t Ticks() override { return static_cast<uint64_t>(now_ / 55); }
-  void Delay(int ms) override { now_ += ms; }
 
  private:
-  struct Trigger { int kind = 0; int level = 0; bool armed = false; int64_t due = 0; };
 
-  void Reply(const std::string& text, int64_t delayMs = 30);
-  void ReplyBytes(const std::vector<uint8_t>& bytes, int64_t delayMs);
-  void TakeDue();
   void Command(const std::string& command);
   void Dial();
   void PageSent(uint8_t end);
@@ -126,15 +97,6 @@ class Class2Modem : public FaxPort {
 
   Class2Remote remote_;
   bool echo_ = false;
-  int64_t now_ = 0;
-  int64_t lastReplyAt_ = 0;
-  int rate_ = 19200;
-  bool suspended_ = false;
-  Handler handler_;
-  std::deque<uint8_t> input_;
-  std::multimap<int64_t, std::vector<uint8_t>> scheduled_;
-  std::map<int, Trigger> triggers_;
-  int nextHandle_ = 2;
   bool inData_ = false;  // page data from the engine until DLE ETX / DLE , / DLE .
   bool dle_ = false;
   std::string line_;
@@ -142,7 +104,6 @@ class Class2Modem : public FaxPort {
   int sends_ = 0;          // AT+FDT commands taken
   size_t delivery_ = 0;    // the next page the far end sends
   bool awaitDc2_ = false;  // CONNECT for AT+FDR went out; data follows DC2
-  bool newData_ = false;   // bytes arrived since the last avail event
   int64_t connectAt_ = 0;  // when the CONNECT for AT+FDT arrives
   std::string params_;     // the program's last AT+FDIS / AT+FIS value
 };
