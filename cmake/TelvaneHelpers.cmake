@@ -43,11 +43,6 @@ function(telvane_add_tests)
       TIMEOUT ${T_TIMEOUT}
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;${T_ENV}"
       LABELS "${area};${T_LABELS}")
-    # Calls through the virtual fax line run in real time; they run one at a
-    # time so that a loaded machine does not make the line's audio fall behind.
-    if("e2e" IN_LIST T_LABELS)
-      set_tests_properties(${target} PROPERTIES RUN_SERIAL TRUE)
-    endif()
   endforeach()
 endfunction()
 include(TelvaneLayer)
