@@ -129,6 +129,25 @@ void BusyHandling(FaxSession& s) {
   s.state = 10;
 }
 
+// The dial's failures, in both classes' dial states (11 and 19): busy or no
+// answer is retried, voice, no dial tone and no carrier end the call (no
+// carrier at once: nobody answered, so DialWait is not waited out). False
+// when the reply is none of them.
+bool DialFailed(FaxSession& s) {
+  if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
+    BusyHandling(s);
+  } else if (ResponseHas(s, "VOICE")) {
+    Fail(s, ecFaxVoiceCall);
+  } else if (ResponseHas(s, "NO DIAL")) {
+    Fail(s, ecFaxNoDialTone);
+  } else if (ResponseHas(s, "RRIER")) {
+    Fail(s, ecFaxNoCarrier);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // Moves to the next page (states 34 and 42).
 bool NextPage(FaxSession& s) {
   FaxCommonData& c = s.common;
@@ -551,14 +570,8 @@ void State19(FaxSession& s) {
     s.class2Connected = true;
     s.state = 20;
     State20(s);
-  } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
-    BusyHandling(s);
-  } else if (ResponseHas(s, "VOICE")) {
-    Fail(s, ecFaxVoiceCall);
-  } else if (ResponseHas(s, "NO DIAL")) {
-    Fail(s, ecFaxNoDialTone);
-  } else if (ResponseHas(s, "RRIER")) {
-    Fail(s, ecFaxNoCarrier);  // nobody answered: do not wait out DialWait
+  } else {
+    DialFailed(s);
   }
 }
 
@@ -730,15 +743,7 @@ void RunState(FaxSession& s, int event, int handle) {
         } else {
           SendFrameCommand(s, "AT+FRH=3");
         }
-      } else if (ResponseHas(s, "BUSY") || ResponseHas(s, "ANSWER")) {
-        BusyHandling(s);
-      } else if (ResponseHas(s, "VOICE")) {
-        Fail(s, ecFaxVoiceCall);
-      } else if (ResponseHas(s, "NO DIAL")) {
-        Fail(s, ecFaxNoDialTone);
-      } else if (ResponseHas(s, "RRIER")) {
-        Fail(s, ecFaxNoCarrier);
-      } else {
+      } else if (!DialFailed(s)) {
         ClearResponse(m);
       }
       break;
