@@ -46,28 +46,6 @@ inline Rows TestPage(int variant = 0) {
   return rows;
 }
 
-inline void WriteTiff(const std::string& path, const Rows& rows) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(tif, nullptr);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(rows.size()));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-  TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-  TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0f);
-  TIFFSetField(tif, TIFFTAG_YRESOLUTION, 98.0f);
-  TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(rows.size()));
-  for (size_t r = 0; r < rows.size(); ++r) {
-    std::vector<uint8_t> row = rows[r];
-    ASSERT_EQ(TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0), 1);
-  }
-  TIFFClose(tif);
-}
-
 // Several pages in one TIFF file, as the far end sends a document.
 inline void WriteTiffDocument(const std::string& path, const std::vector<Rows>& pages) {
   TIFF* tif = TIFFOpen(path.c_str(), "w");
@@ -96,6 +74,8 @@ inline void WriteTiffDocument(const std::string& path, const std::vector<Rows>& 
   }
   TIFFClose(tif);
 }
+
+inline void WriteTiff(const std::string& path, const Rows& rows) { WriteTiffDocument(path, {rows}); }
 
 // The pages of a TIFF file as rows, or an empty list.
 inline std::vector<Rows> ReadTiff(const std::string& path) {
