@@ -36,6 +36,20 @@ inline bool FullMatrix() {
   return v && *v && std::string(v) != "0";
 }
 
+// One call of the speed matrix: pages, resolution and DesiredBPS.
+struct MatrixCall { int pages; bool fine; int bps; };
+
+// The given calls, or with TELVANE_LINE_MATRIX set every combination of 1 and
+// 3 pages, normal and fine, at 14400, 9600 and 4800.
+inline std::vector<MatrixCall> MatrixCalls(std::vector<MatrixCall> calls) {
+  if (!FullMatrix()) return calls;
+  calls.clear();
+  for (int bps : {14400, 9600, 4800})
+    for (bool fine : {false, true})
+      for (int pages : {1, 3}) calls.push_back({pages, fine, bps});
+  return calls;
+}
+
 inline std::string RunCommand(const std::string& command, int& status) {
   std::string out;
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");

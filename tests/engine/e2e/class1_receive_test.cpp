@@ -36,15 +36,7 @@ struct ReceiveCall : LineCall {
 
 TEST_F(ReceiveCall, TheFarEndsPagesAreStoredExactlyAtEachSpeed) {
   if (!ToolsPresent()) GTEST_SKIP() << "telvane-line or telvane-fax receive is not built";
-  struct Case { int pages; bool fine; int bps; };
-  std::vector<Case> cases = {{3, true, 14400}, {1, false, 9600}};
-  if (FullMatrix()) {
-    cases.clear();
-    for (int bps : {14400, 9600, 4800})
-      for (bool fine : {false, true})
-        for (int pages : {1, 3}) cases.push_back({pages, fine, bps});
-  }
-  for (const Case& c : cases) {
+  for (const MatrixCall& c : MatrixCalls({{3, true, 14400}, {1, false, 9600}})) {
     SCOPED_TRACE(testing::Message() << c.pages << " pages " << (c.fine ? "fine" : "normal")
                                     << " at " << c.bps);
     ReceiveAndCompare(c.pages, c.fine, "", "--bps " + std::to_string(c.bps), std::to_string(c.bps));

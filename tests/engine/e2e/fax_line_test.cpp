@@ -8,15 +8,7 @@ namespace {
 
 TEST_F(SendCall, PagesArriveLineForLineAtEachSpeed) {
   if (!ToolsPresent()) GTEST_SKIP() << "telvane-line or telvane-fax send is not built";
-  struct Case { int pages; bool fine; int bps; };
-  std::vector<Case> cases = {{3, true, 14400}, {1, false, 9600}, {1, false, 4800}};
-  if (FullMatrix()) {
-    cases.clear();
-    for (int bps : {14400, 9600, 4800})
-      for (bool fine : {false, true})
-        for (int pages : {1, 3}) cases.push_back({pages, fine, bps});
-  }
-  for (const Case& c : cases) {
+  for (const MatrixCall& c : MatrixCalls({{3, true, 14400}, {1, false, 9600}, {1, false, 4800}})) {
     SCOPED_TRACE(testing::Message() << c.pages << " pages " << (c.fine ? "fine" : "normal")
                                     << " at " << c.bps);
     std::string apf = MakeTextFax("OUT", c.pages, c.fine);
